@@ -1,0 +1,54 @@
+#include "channel.h"
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string_view>
+#include <thread>
+
+#include "send_code.h"
+
+namespace {
+
+constexpr std::uint16_t plain_base = 0x0000;
+constexpr std::uint16_t plus_base = 0x0C00;  // the Tavo+ box's code set
+constexpr std::uint16_t key_tavo = 0x80;
+constexpr std::uint16_t key_backup = 0x83;
+
+// The box needs this long after the last digit before it takes 'Backup'.
+constexpr int backup_pause_ms = 2000;
+
+bool all_digits(std::string_view text) {
+    for (const char c : text) {
+        if (c < '0' || c > '9') {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+void change_channel(const tavo_usb_handle* handle, int output, int plus, const char* channel_text) {
+    const std::uint16_t base = plus != 0 ? plus_base : plain_base;
+    const std::string_view text = channel_text;
+
+    if (debug_flag != 0) {
+        std::printf("sending channel '%s'\n", channel_text);
+    }
+    if (!all_digits(text)) {
+        std::fprintf(stderr, "Invalid channel number '%s'\n", channel_text);
+        std::exit(1);
+    }
+
+    send_code(handle, output, static_cast<std::uint16_t>(base + key_tavo));
+    for (const char digit : text) {
+        send_code(handle, output, static_cast<std::uint16_t>(base + (digit - '0')));
+    }
+    if (debug_flag != 0) {
+        std::printf("Waiting %d ms...\n", backup_pause_ms);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(backup_pause_ms));
+    send_code(handle, output, static_cast<std::uint16_t>(base + key_backup));
+}

@@ -1,0 +1,76 @@
+// tavoctl: sends key codes, channel changes and the setup to a Tavo controller.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+#include "channel.h"
+#include "numbers.h"
+#include "options.h"
+#include "send_code.h"
+#include "setup.h"
+#include "tavo_usb.h"
+#include "usage.h"
+
+namespace {
+
+// Passed through to the handle; the library keeps it for its callers.
+constexpr int handle_creation_param = 1000;
+
+// Traces go to stdout and errors to stderr; keep them in order when both
+// land in one log, and show each trace line before a pause.
+void keep_stdout_in_step() {
+#ifdef _WIN32
+    std::setvbuf(stdout, nullptr, _IONBF, 0);  // the Windows runtime has no line buffering
+#else
+    std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
+#endif
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    keep_stdout_in_step();
+    const char* program = (argc > 0 && argv[0] != nullptr) ? argv[0] : "tavoctl";
+
+    options opts;
+    if (parse_options(argc, argv, &opts) != 0) {
+        usage(program);
+        return 1;
+    }
+    debug_flag = opts.debug;
+
+    if (tavo_usb_initalise() != 0) {
+        std::fprintf(stderr, "tavo_usb_initalise failed\n");
+        std::exit(1);
+    }
+    tavo_usb_handle* handle = tavo_usb_create(debug_flag, handle_creation_param);
+    if (handle == nullptr) {
+        std::fprintf(stderr, "unable to create tavo controller handle %d\n", opts.controller);
+        std::exit(1);
+    }
+    if (tavo_usb_finddevice(handle, opts.controller) != 0) {
+        std::fprintf(stderr, "unable to find tavo controller number %d\n", opts.controller);
+        std::exit(1);
+    }
+    if (debug_flag != 0) {
+        tavo_usb_printmanufacturer(handle);
+    }
+    if (opts.setup != 0) {
+        send_setup(handle, opts.output);
+    }
+    if (opts.channel != nullptr) {
+        change_channel(handle, opts.output, opts.plus, opts.channel);
+    } else {
+        for (int i = opts.first_code; i < argc; ++i) {
+            std::uint16_t code = 0;
+            if (!read_command_code(argv[i], &code)) {
+                std::fprintf(stderr, "Invalid command code: '%s'\n", argv[i]);
+                std::exit(1);
+            }
+            send_code(handle, opts.output, code);
+        }
+    }
+    tavo_usb_free(handle);
+    tavo_usb_finalise();
+    return 0;
+}

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <cstdint>
+
+#include "tavo_usb.h"
+
+// Set by --debug; the front end's traces read it.
+extern int debug_flag;
+
+// Sends one command code to an output. Returns only on success: a failure
+// ends the process with status 1.
+void send_code(const tavo_usb_handle* handle, int output, std::uint16_t code);

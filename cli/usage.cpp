@@ -1,0 +1,33 @@
+#include "usage.h"
+
+#include <cstdio>
+
+void usage(const char* program) {
+    std::fprintf(stderr,
+                 "%s syntax:\n"
+                 "[--controller <boxnum - 0 for 1st controller, 1 for second, ...>]\n"
+                 "[--box <boxnum - 0 for first box, 1 for second>]\n"
+                 "[--tavo] - tell --channel to send normal tavo codes\n"
+                 "[--tavo+] - tell --channel to send tavo+ codes\n"
+                 "[--setup] - send compiled in setup command to tavo-control\n"
+                 "[--debug] - print debug output\n"
+                 "--channel <x> Change to channel 'x' - sends 'Tavo', channel num, wait 2 secs, "
+                 "'Backup'\n"
+                 "<cmd1> <cmd2> <cmd3> ...\n"
+                 "\n"
+                 "Examples:\n"
+                 "\n"
+                 "send channel 123 to tavo digibox on controller 0, output 0:\n"
+                 "%s --controller 0 --box 0 0001 0002 0003\n"
+                 "\n"
+                 "send channel 356 to tavo+ on controller 0, output 1:\n"
+                 "%s --controller 0 --box 1 0C03 0C05 0C06\n"
+                 "\n"
+                 "send complete sequence to change to channel 123 on a Tavo Box:\n"
+                 "%s --tavo --channel 123\n"
+                 "\n"
+                 "send complete sequence to change to channel 123 on a Tavo+ Box:\n"
+                 "%s --tavo+ --channel 123\n"
+                 "\n",
+                 program, program, program, program, program);
+}

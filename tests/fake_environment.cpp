@@ -1,0 +1,54 @@
+// Linked only into the tavoctl build that runs on the fake: loads the devices
+// from the scenario file named by TAVO_FAKE_SCENARIO before main() runs, and
+// logs every write to TAVO_FAKE_LOG.
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "fake_hid.h"
+
+namespace {
+
+struct scenario_loader {
+    scenario_loader() {
+        std::vector<fake_device> devices;
+        if (const char* path = std::getenv("TAVO_FAKE_SCENARIO")) {
+            std::ifstream file(path);
+            if (!file) {
+                std::fprintf(stderr, "fake: cannot read scenario %s\n", path);
+                std::exit(99);
+            }
+            std::stringstream text;
+            text << file.rdbuf();
+            std::string error;
+            if (!fake_hid_parse_scenario(text.str(), &devices, &error)) {
+                std::fprintf(stderr, "fake: %s: %s\n", path, error.c_str());
+                std::exit(99);
+            }
+        }
+        fake_hid_reset(std::move(devices));
+        if (const char* path = std::getenv("TAVO_FAKE_LOG")) {
+            log = std::fopen(path, "w");
+            if (log == nullptr) {
+                std::fprintf(stderr, "fake: cannot write log %s\n", path);
+                std::exit(99);
+            }
+            fake_hid_set_log(log);
+        }
+    }
+    ~scenario_loader() {
+        if (log != nullptr) {
+            fake_hid_set_log(nullptr);
+            std::fclose(log);
+        }
+    }
+    scenario_loader(const scenario_loader&) = delete;
+    scenario_loader& operator=(const scenario_loader&) = delete;
+
+    std::FILE* log = nullptr;
+};
+
+const scenario_loader loader;
+
+}  // namespace

@@ -1,0 +1,220 @@
+#include "fake_hid.h"
+
+#include <cerrno>
+#include <chrono>
+#include <map>
+
+#include "hid_enum.h"
+#include "hid_io.h"
+
+struct hid_interface {
+    std::size_t device;
+};
+
+struct hid_detail {
+    std::string path;
+};
+
+namespace {
+
+struct open_channel {
+    std::size_t device;
+    hid_access access;
+};
+
+struct fake_state {
+    std::vector<fake_device> devices;
+    std::vector<fake_write> writes;
+    std::map<hid_channel, open_channel> channels;
+    hid_channel next_channel = 3;
+    bool enumerating = false;
+    std::size_t next_index = 0;
+    hid_interface current{};
+    int last_error = 0;
+    std::FILE* log = nullptr;
+};
+
+fake_state& state() {
+    static fake_state s;
+    return s;
+}
+
+const fake_device* device_at(const char* path, std::size_t* index) {
+    auto& s = state();
+    for (std::size_t i = 0; i < s.devices.size(); ++i) {
+        if (s.devices[i].path == path) {
+            *index = i;
+            return &s.devices[i];
+        }
+    }
+    return nullptr;
+}
+
+void fail(int error, int errno_value) {
+    state().last_error = error;
+    errno = errno_value;
+}
+
+void log_write(const fake_write& w) {
+    std::FILE* log = state().log;
+    if (log == nullptr) {
+        return;
+    }
+    std::fprintf(log, "write %zu %lld", w.device, static_cast<long long>(w.at_ns));
+    for (const std::uint8_t b : w.bytes) {
+        std::fprintf(log, " %02x", unsigned{b});
+    }
+    std::fprintf(log, " %s\n", w.delivered ? "delivered" : "lost");
+    std::fflush(log);
+}
+
+}  // namespace
+
+void fake_hid_reset(std::vector<fake_device> devices) {
+    auto& s = state();
+    s.devices = std::move(devices);
+    for (std::size_t i = 0; i < s.devices.size(); ++i) {
+        if (s.devices[i].path.empty()) {
+            s.devices[i].path = "fake:" + std::to_string(i);
+        }
+    }
+    s.writes.clear();
+    s.channels.clear();
+    s.enumerating = false;
+    s.next_index = 0;
+    s.last_error = 0;
+}
+
+const std::vector<fake_write>& fake_hid_writes() { return state().writes; }
+
+int fake_hid_open_channels() { return static_cast<int>(state().channels.size()); }
+
+bool fake_hid_enumeration_active() { return state().enumerating; }
+
+void fake_hid_set_log(std::FILE* log) { state().log = log; }
+
+void hid_enum_begin() {
+    state().enumerating = true;
+    state().next_index = 0;
+}
+
+const hid_interface* hid_enum_next() {
+    auto& s = state();
+    if (!s.enumerating || s.next_index >= s.devices.size()) {
+        return nullptr;
+    }
+    s.current.device = s.next_index++;
+    return &s.current;
+}
+
+hid_detail_ptr hid_interface_detail(const hid_interface* iface) {
+    const fake_device& device = state().devices.at(iface->device);
+    if (!device.detail_ok) {
+        return nullptr;
+    }
+    return hid_detail_ptr(new hid_detail{device.path});
+}
+
+const char* hid_detail_path(const hid_detail* detail) { return detail->path.c_str(); }
+
+void hid_detail_deleter::operator()(hid_detail* detail) const noexcept { delete detail; }
+
+void hid_enum_end() { state().enumerating = false; }
+
+hid_channel hid_open(const char* path, hid_access access) {
+    std::size_t index = 0;
+    const fake_device* device = device_at(path, &index);
+    const bool opens = device != nullptr && (access == hid_access::read_write ? device->opens_read_write
+                                                                              : device->opens_write_only);
+    if (!opens) {
+        fail(device == nullptr ? 2 : 5, device == nullptr ? ENOENT : EACCES);
+        return hid_invalid_channel;
+    }
+    auto& s = state();
+    const hid_channel channel = s.next_channel++;
+    s.channels[channel] = open_channel{index, access};
+    return channel;
+}
+
+bool hid_get_attributes(hid_channel channel, std::uint16_t* vendor, std::uint16_t* product) {
+    const fake_device& device = state().devices.at(state().channels.at(channel).device);
+    if (!device.attributes_ok) {
+        fail(device.error_code, EIO);
+        return false;
+    }
+    *vendor = device.vendor;
+    *product = device.product;
+    return true;
+}
+
+bool hid_get_manufacturer(hid_channel channel, std::span<std::uint16_t> units) {
+    const auto found = state().channels.find(channel);
+    if (found == state().channels.end()) {
+        fail(6, EBADF);  // not an open channel
+        return false;
+    }
+    const fake_device& device = state().devices.at(found->second.device);
+    if (device.manufacturer_fills_buffer) {
+        for (std::size_t i = 0; i < units.size(); ++i) {
+            units[i] = static_cast<std::uint16_t>('a' + i % 26);
+        }
+        return true;
+    }
+    if (!device.manufacturer) {
+        fail(device.error_code, EIO);
+        return false;
+    }
+    const std::u16string& text = *device.manufacturer;
+    std::size_t i = 0;
+    for (; i < text.size() && i < units.size(); ++i) {
+        units[i] = text[i];
+    }
+    if (i < units.size()) {
+        units[i] = 0;
+    }
+    return true;
+}
+
+bool hid_write(hid_channel channel, std::span<const std::uint8_t> bytes, std::size_t* written) {
+    auto& s = state();
+    const auto found = s.channels.find(channel);
+    if (found == s.channels.end() || found->second.access != hid_access::write_only) {
+        fail(6, EBADF);  // the library must only write to its write channel
+        *written = 0;
+        return false;
+    }
+    const std::size_t index = found->second.device;
+    fake_device& device = s.devices.at(index);
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    fake_write w{index, {bytes.begin(), bytes.end()}, false,
+                 std::chrono::duration_cast<std::chrono::nanoseconds>(now).count()};
+
+    fake_write_mode mode = device.write_mode;
+    if (device.writes_before_failure > 0) {
+        --device.writes_before_failure;
+        mode = fake_write_mode::accept;
+    }
+    bool ok = true;
+    switch (mode) {
+        case fake_write_mode::accept:
+            w.delivered = true;
+            *written = bytes.size();
+            break;
+        case fake_write_mode::refuse:
+            *written = 0;
+            fail(device.error_code, EIO);
+            ok = false;
+            break;
+        case fake_write_mode::short_write:
+            *written = bytes.empty() ? 0 : bytes.size() - 1;
+            s.last_error = 0;
+            break;
+    }
+    s.writes.push_back(w);
+    log_write(s.writes.back());
+    return ok;
+}
+
+void hid_close(hid_channel channel) { state().channels.erase(channel); }
+
+int hid_last_error() { return state().last_error; }

@@ -1,0 +1,48 @@
+// An in-memory stand-in for the HID devices of a machine, linked in place of
+// a platform backend. Each device is scripted: whether it opens, what it
+// says it is, and how its writes behave.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+enum class fake_write_mode { accept, refuse, short_write };
+
+struct fake_device {
+    std::string path;
+    std::uint16_t vendor = 0x6666;
+    std::uint16_t product = 0xF100;
+    bool detail_ok = true;        // false: the platform cannot give its details
+    bool opens_read_write = true;
+    bool opens_write_only = true;
+    bool attributes_ok = true;
+    std::optional<std::u16string> manufacturer = u"Tavo";  // nullopt: the query is refused
+    bool manufacturer_fills_buffer = false;  // 512 units, no terminator
+    fake_write_mode write_mode = fake_write_mode::accept;
+    int writes_before_failure = 0;  // writes accepted before write_mode applies
+    int error_code = 31;            // what the platform reports for failures
+};
+
+struct fake_write {
+    std::size_t device;
+    std::vector<std::uint8_t> bytes;
+    bool delivered;
+    std::int64_t at_ns;  // steady clock
+};
+
+// Replaces the device table and forgets all writes and channels.
+void fake_hid_reset(std::vector<fake_device> devices);
+const std::vector<fake_write>& fake_hid_writes();
+int fake_hid_open_channels();  // channels opened and not yet closed
+bool fake_hid_enumeration_active();
+
+// Every write is also appended to this file as one line, if set.
+void fake_hid_set_log(std::FILE* log);
+
+// Reads a device table in the scenario format (see fake_scenario.cpp).
+// Returns false, with a reason in `error`, for a malformed scenario.
+bool fake_hid_parse_scenario(const std::string& text, std::vector<fake_device>* devices,
+                             std::string* error);

@@ -1,0 +1,120 @@
+// The scenario format that gives the fake its devices in process tests.
+//
+// One device per line, in enumeration order; blank lines and lines starting
+// with '#' are ignored:
+//
+//   device VVVV:PPPP [detail=fail] [open=none|rw-only] [attrs=fail]
+//                    [manufacturer=refuse|fill] [write=refuse|short]
+//                    [after=N] [error=N] [name=TEXT TO END OF LINE]
+//
+// open=rw-only: opens for read+write but not write-only. after=N: the first
+// N writes succeed before write= applies. name= must come last.
+#include <sstream>
+
+#include "fake_hid.h"
+
+namespace {
+
+bool parse_hex16(const std::string& text, std::uint16_t* value) {
+    if (text.empty() || text.size() > 4) {
+        return false;
+    }
+    unsigned v = 0;
+    for (const char c : text) {
+        const bool digit = (c >= '0' && c <= '9');
+        const bool lower = (c >= 'a' && c <= 'f');
+        const bool upper = (c >= 'A' && c <= 'F');
+        if (!digit && !lower && !upper) {
+            return false;
+        }
+        v = v * 16 + static_cast<unsigned>(digit ? c - '0' : (lower ? c - 'a' : c - 'A') + 10);
+    }
+    *value = static_cast<std::uint16_t>(v);
+    return true;
+}
+
+bool parse_count(const std::string& text, int* value) {
+    if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos) {
+        return false;
+    }
+    *value = std::stoi(text);
+    return true;
+}
+
+bool apply(const std::string& key, const std::string& value, fake_device* d) {
+    if (key == "detail") {
+        d->detail_ok = value != "fail";
+        return value == "fail";
+    }
+    if (key == "open") {
+        d->opens_read_write = value == "rw-only";
+        d->opens_write_only = false;
+        return value == "none" || value == "rw-only";
+    }
+    if (key == "attrs") {
+        d->attributes_ok = false;
+        return value == "fail";
+    }
+    if (key == "manufacturer") {
+        if (value == "refuse") {
+            d->manufacturer.reset();
+            return true;
+        }
+        d->manufacturer_fills_buffer = true;
+        return value == "fill";
+    }
+    if (key == "write") {
+        d->write_mode = value == "refuse" ? fake_write_mode::refuse : fake_write_mode::short_write;
+        return value == "refuse" || value == "short";
+    }
+    if (key == "after") {
+        return parse_count(value, &d->writes_before_failure);
+    }
+    if (key == "error") {
+        return parse_count(value, &d->error_code);
+    }
+    return false;
+}
+
+}  // namespace
+
+bool fake_hid_parse_scenario(const std::string& text, std::vector<fake_device>* devices,
+                             std::string* error) {
+    std::istringstream lines(text);
+    std::string line;
+    int number = 0;
+    while (std::getline(lines, line)) {
+        ++number;
+        if (line.empty() || line[0] == '#') {
+            continue;
+        }
+        fake_device device;
+        std::string name_text;
+        const auto name_at = line.find(" name=");
+        if (name_at != std::string::npos) {
+            name_text = line.substr(name_at + 6);
+            line.resize(name_at);
+            device.manufacturer = std::u16string(name_text.begin(), name_text.end());
+        }
+        std::istringstream words(line);
+        std::string word;
+        std::string id;
+        words >> word >> id;
+        const auto colon = id.find(':');
+        if (word != "device" || colon == std::string::npos ||
+            !parse_hex16(id.substr(0, colon), &device.vendor) ||
+            !parse_hex16(id.substr(colon + 1), &device.product)) {
+            *error = "line " + std::to_string(number) + ": expected 'device VVVV:PPPP'";
+            return false;
+        }
+        while (words >> word) {
+            const auto eq = word.find('=');
+            if (eq == std::string::npos || !apply(word.substr(0, eq), word.substr(eq + 1), &device)) {
+                *error = "line " + std::to_string(number) + ": bad setting '" + word + "'";
+                return false;
+            }
+        }
+        devices->push_back(std::move(device));
+    }
+    return true;
+}

@@ -1,0 +1,290 @@
+// The controller library against the scripted fake devices.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "fake_hid.h"
+#include "tavo_usb.h"
+
+namespace {
+
+using bytes = std::vector<std::uint8_t>;
+
+struct captured {
+    int result = 0;
+    std::string out;
+    std::string err;
+};
+
+template <typename F>
+captured capture(F&& call) {
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    captured c;
+    c.result = call();
+    c.out = testing::internal::GetCapturedStdout();
+    c.err = testing::internal::GetCapturedStderr();
+    return c;
+}
+
+fake_device controller(std::u16string name = u"Tavo") {
+    fake_device d;
+    d.manufacturer = std::move(name);
+    return d;
+}
+
+fake_device other_device() {
+    fake_device d;
+    d.vendor = 0x046d;
+    d.product = 0xc52b;
+    return d;
+}
+
+std::vector<bytes> written_bytes() {
+    std::vector<bytes> all;
+    for (const auto& w : fake_hid_writes()) {
+        all.push_back(w.bytes);
+    }
+    return all;
+}
+
+// A handle on controller `wanted` of the devices given; fails the test if
+// it cannot be found.
+tavo_usb_handle* open_controller(std::vector<fake_device> devices, int wanted = 0, int debug = 0) {
+    fake_hid_reset(std::move(devices));
+    tavo_usb_handle* handle = tavo_usb_create(debug, 1000);
+    EXPECT_NE(handle, nullptr);
+    const captured found = capture([&] { return tavo_usb_finddevice(handle, wanted); });
+    EXPECT_EQ(found.result, 0) << found.err;
+    return handle;
+}
+
+class library : public testing::Test {
+protected:
+    void TearDown() override {
+        tavo_usb_free(handle);
+        EXPECT_EQ(fake_hid_open_channels(), 0) << "a channel was left open";
+        EXPECT_FALSE(fake_hid_enumeration_active());
+    }
+    tavo_usb_handle* handle = nullptr;
+};
+
+TEST_F(library, command_reports_byte_for_byte) {
+    struct row {
+        int output;
+        int code;
+        bytes frame;
+    };
+    const std::vector<row> rows = {
+        {1, 0x0C03, {0x00, 0x31, 0x0C, 0x03, 0x7A, 0x7A, 0x7A, 0x7A, 0x7A}},
+        {0, 0x0080, {0x00, 0x30, 0x00, 0x80, 0x7A, 0x7A, 0x7A, 0x7A, 0x7A}},
+        {0, 0x0000, {0x00, 0x30, 0x00, 0x00, 0x7A, 0x7A, 0x7A, 0x7A, 0x7A}},
+        {0, 0xFFFF, {0x00, 0x30, 0xFF, 0xFF, 0x7A, 0x7A, 0x7A, 0x7A, 0x7A}},
+        {7, 0x0C83, {0x00, 0x31, 0x0C, 0x83, 0x7A, 0x7A, 0x7A, 0x7A, 0x7A}},  // any nonzero output: next kind
+    };
+    handle = open_controller({controller()});
+    for (const auto& r : rows) {
+        const captured sent = capture([&] { return tavo_usb_sendcommand(handle, r.output, r.code); });
+        EXPECT_EQ(sent.result, 0);
+        EXPECT_EQ(sent.out, "");
+        ASSERT_FALSE(fake_hid_writes().empty());
+        EXPECT_EQ(fake_hid_writes().back().bytes, r.frame) << "code " << r.code;
+    }
+    EXPECT_EQ(fake_hid_writes().size(), rows.size());
+}
+
+TEST_F(library, command_trace_shows_code_output_and_bytes) {
+    handle = open_controller({controller()}, 0, 1);
+    const captured sent = capture([&] { return tavo_usb_sendcommand(handle, 0, 0x0080); });
+    EXPECT_EQ(sent.out, "sending cmd 0080 to output 0: bytes 48, 0, 128\n");
+    const captured sent1 = capture([&] { return tavo_usb_sendcommand(handle, 1, 0x0C03); });
+    EXPECT_EQ(sent1.out, "sending cmd 0c03 to output 1: bytes 49, 12, 3\n");
+}
+
+TEST_F(library, setup_reports_put_parameter_8_first_and_7_alone) {
+    const tavo_usb_config config = {150, 150, 5, 220, 10, 139, 1, 75};
+    const tavo_usb_config wide = {0x1234, -1, 256, 0x7FFFFFFF, 0, 0x100 + 0x7A, 0x301, -0x80};
+    struct row {
+        int output;
+        tavo_usb_config config;
+        bytes a;
+        bytes b;
+    };
+    const std::vector<row> rows = {
+        {0, config, {0x00, 0x73, 0x4B, 0x96, 0x96, 0x05, 0xDC, 0x0A, 0x8B},
+         {0x00, 0x75, 0x01, 0x7A, 0x7A, 0x7A, 0x7A, 0x7A, 0x7A}},
+        {1, config, {0x00, 0x74, 0x4B, 0x96, 0x96, 0x05, 0xDC, 0x0A, 0x8B},
+         {0x00, 0x76, 0x01, 0x7A, 0x7A, 0x7A, 0x7A, 0x7A, 0x7A}},
+        {0, wide, {0x00, 0x73, 0x80, 0x34, 0xFF, 0x00, 0xFF, 0x00, 0x7A},
+         {0x00, 0x75, 0x01, 0x7A, 0x7A, 0x7A, 0x7A, 0x7A, 0x7A}},
+    };
+    handle = open_controller({controller()}, 0, 1);
+    for (const auto& r : rows) {
+        fake_hid_reset({controller()});
+        tavo_usb_free(handle);
+        handle = open_controller({controller()}, 0, 1);
+        const captured sent = capture([&] { return tavo_usb_sendconfig(handle, r.output, &r.config); });
+        EXPECT_EQ(sent.result, 0);
+        EXPECT_EQ(sent.out, "") << "the setup upload is never traced";
+        EXPECT_EQ(written_bytes(), (std::vector<bytes>{r.a, r.b}));
+    }
+}
+
+TEST_F(library, failed_writes_report_on_their_own_streams) {
+    const tavo_usb_config config = {150, 150, 5, 220, 10, 139, 1, 75};
+    struct row {
+        const char* name;
+        fake_write_mode mode;
+        int accepted_first;
+        bool setup;
+        std::string out;
+        std::string err;
+        std::size_t attempts;
+    };
+    const std::vector<row> rows = {
+        {"command refused", fake_write_mode::refuse, 0, false, "WriteFile failed (0 / 0) : 31\n", "", 1},
+        {"command short", fake_write_mode::short_write, 0, false, "WriteFile failed (1 / 8) : 0\n", "", 1},
+        {"setup A refused", fake_write_mode::refuse, 0, true, "", "WriteFile failed (31)\n", 1},
+        {"setup A short", fake_write_mode::short_write, 0, true, "", "WriteFile failed (0)\n", 1},
+        {"setup B refused", fake_write_mode::refuse, 1, true, "", "WriteFile failed (31)\n", 2},
+    };
+    for (const auto& r : rows) {
+        fake_device d = controller();
+        d.write_mode = r.mode;
+        d.writes_before_failure = r.accepted_first;
+        tavo_usb_free(handle);
+        handle = open_controller({d});
+        const captured sent = capture([&] {
+            return r.setup ? tavo_usb_sendconfig(handle, 0, &config) : tavo_usb_sendcommand(handle, 0, 0x0001);
+        });
+        EXPECT_EQ(sent.result, -1) << r.name;
+        EXPECT_EQ(sent.out, r.out) << r.name;
+        EXPECT_EQ(sent.err, r.err) << r.name;
+        EXPECT_EQ(fake_hid_writes().size(), r.attempts) << r.name;
+        EXPECT_EQ(errno, EIO) << r.name << ": perror must describe a failure";
+        // The handle stays usable after a failure.
+        EXPECT_NE(handle->write_handle, hid_invalid_channel);
+    }
+}
+
+TEST_F(library, numbering_counts_only_openable_matching_devices) {
+    fake_device unopenable = controller();
+    unopenable.opens_read_write = false;
+    fake_device no_detail = controller();
+    no_detail.detail_ok = false;
+    fake_device no_attributes = controller();
+    no_attributes.attributes_ok = false;
+    fake_device almost = controller();
+    almost.product = 0xF101;
+    const std::vector<fake_device> devices = {other_device(), unopenable, controller(u"A"), no_detail,
+                                              almost, no_attributes, controller(u"B"), controller(u"C")};
+    const std::vector<std::size_t> device_of_number = {2, 6, 7};
+    for (std::size_t wanted = 0; wanted < device_of_number.size(); ++wanted) {
+        tavo_usb_free(handle);
+        handle = open_controller(devices, static_cast<int>(wanted));
+        ASSERT_EQ(tavo_usb_sendcommand(handle, 0, 1), 0);
+        EXPECT_EQ(fake_hid_writes().at(0).device, device_of_number[wanted]) << "controller " << wanted;
+        EXPECT_EQ(fake_hid_open_channels(), 2) << "write and query channels only";
+    }
+}
+
+TEST_F(library, not_found_names_the_matches_seen) {
+    struct row {
+        std::vector<fake_device> devices;
+        int wanted;
+        std::string err;
+    };
+    fake_device write_refused = controller();
+    write_refused.opens_write_only = false;
+    const std::vector<row> rows = {
+        {{}, 0, "tavo_usb_finddevice(0) failed to find device 6666-f100\n"},
+        {{other_device()}, 0, "tavo_usb_finddevice(0) failed to find device 6666-f100\n"},
+        {{controller(), controller()}, 2, "tavo_usb_finddevice(2) failed to find device 6666-f100\n"},
+        {{controller(), controller()}, -1, "tavo_usb_finddevice(2) failed to find device 6666-f100\n"},
+        {{controller(), write_refused}, 1,
+         "Failed to open device (5)\ntavo_usb_finddevice(1) failed to find device 6666-f100\n"},
+    };
+    for (const auto& r : rows) {
+        fake_hid_reset(r.devices);
+        tavo_usb_free(handle);
+        handle = tavo_usb_create(0, 1000);
+        const captured found = capture([&] { return tavo_usb_finddevice(handle, r.wanted); });
+        EXPECT_EQ(found.result, -1);
+        EXPECT_EQ(found.out, "");
+        EXPECT_EQ(found.err, r.err);
+        EXPECT_EQ(handle->write_handle, hid_invalid_channel);
+    }
+}
+
+TEST_F(library, write_open_failure_moves_on_and_closes_the_abandoned_channel) {
+    fake_device write_refused = controller(u"Refuses");
+    write_refused.opens_write_only = false;
+    handle = tavo_usb_create(1, 1000);
+    fake_hid_reset({write_refused, other_device(), controller(u"Takes")});
+    const captured found = capture([&] { return tavo_usb_finddevice(handle, 0); });
+    EXPECT_EQ(found.result, 0);
+    EXPECT_EQ(found.err, "Failed to open device (5)\n");
+    EXPECT_EQ(found.out,
+              "Found device: 6666-f100\nFound tavo control num 0\n"
+              "Found device: 046d-c52b\n"
+              "Found device: 6666-f100\nFound tavo control num 0\n");
+    EXPECT_EQ(fake_hid_open_channels(), 2);
+    const captured name = capture([&] { return tavo_usb_printmanufacturer(handle), 0; });
+    EXPECT_EQ(name.out, "- Manufacturer : Takes\n");
+}
+
+TEST_F(library, finding_again_on_an_open_handle_does_no_search) {
+    handle = open_controller({controller()}, 0, 1);
+    const captured again = capture([&] { return tavo_usb_finddevice(handle, 5); });
+    EXPECT_EQ(again.result, 0);
+    EXPECT_EQ(again.out, "");
+    EXPECT_EQ(fake_hid_open_channels(), 2);
+}
+
+TEST_F(library, manufacturer_is_narrowed_to_low_bytes_within_its_buffer) {
+    struct row {
+        const char* name;
+        fake_device device;
+        std::string out;
+    };
+    fake_device filled = controller();
+    filled.manufacturer_fills_buffer = true;
+    std::string alphabet_511;
+    for (std::size_t i = 0; i < 511; ++i) {
+        alphabet_511 += static_cast<char>('a' + i % 26);
+    }
+    fake_device refused = controller();
+    refused.manufacturer.reset();
+    const std::vector<row> rows = {
+        {"plain", controller(u"Tavo Ltd"), "- Manufacturer : Tavo Ltd\n"},
+        {"empty", controller(u""), "- Manufacturer : \n"},
+        {"latin-1", controller(u"Caf\u00e9"), "- Manufacturer : Caf\xe9\n"},
+        {"wider", controller(u"\u0141\u20ac"), "- Manufacturer : A\xac\n"},
+        {"fills the buffer", filled, "- Manufacturer : " + alphabet_511 + "\n"},
+        {"refused", refused, "- Unable to fetch manufacturer string\n"},
+    };
+    for (const auto& r : rows) {
+        tavo_usb_free(handle);
+        handle = open_controller({r.device});
+        const captured name = capture([&] { return tavo_usb_printmanufacturer(handle), 0; });
+        EXPECT_EQ(name.out, r.out) << r.name;
+        EXPECT_EQ(name.err, "") << r.name;
+    }
+}
+
+TEST(library_lifecycle, create_and_free) {
+    EXPECT_EQ(tavo_usb_initalise(), 0);
+    tavo_usb_free(nullptr);
+    fake_hid_reset({controller()});
+    tavo_usb_handle* handle = tavo_usb_create(1, 1000);
+    ASSERT_NE(handle, nullptr);
+    EXPECT_EQ(handle->write_handle, hid_invalid_channel);
+    EXPECT_EQ(handle->debug, 1);
+    EXPECT_EQ(handle->creation_param, 1000);
+    tavo_usb_free(handle);  // never found: only the record goes
+    EXPECT_EQ(fake_hid_open_channels(), 0);
+    tavo_usb_finalise();
+}
+
+}  // namespace

@@ -1,0 +1,98 @@
+// The Linux backend's sysfs lookups against a tree laid out like the kernel's.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "../usb/platform/linux_sysfs.h"
+#include "run_process.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class sysfs_tree : public testing::Test {
+protected:
+    void SetUp() override { root = make_scratch_dir(); }
+    void TearDown() override { fs::remove_all(root); }
+
+    // One hidraw node of a USB HID device, linked from class/hidraw and
+    // dev/char as the kernel links it.
+    void add_hidraw(unsigned minor, const std::string& usb_device, const char* manufacturer) {
+        const std::string name = "hidraw" + std::to_string(minor);
+        const fs::path usb = fs::path(root) / "devices/pci0000:00/usb1" / usb_device;
+        const fs::path hid = usb / (usb_device + ":1.0") / ("0003:6666:F100.000" + std::to_string(minor));
+        const fs::path node = hid / "hidraw" / name;
+        fs::create_directories(node);
+        fs::create_directory_symlink("../../", node / "device");
+        if (manufacturer != nullptr) {
+            std::ofstream(usb / "manufacturer") << manufacturer;
+        }
+        fs::create_directories(fs::path(root) / "class/hidraw");
+        fs::create_directories(fs::path(root) / "dev/char");
+        fs::create_directory_symlink(node, fs::path(root) / "class/hidraw" / name);
+        fs::create_directory_symlink(node, fs::path(root) / "dev/char" / ("240:" + std::to_string(minor)));
+    }
+
+    std::u16string manufacturer_of(unsigned minor, std::size_t units, bool* found) {
+        std::vector<std::uint16_t> buffer(units, 0xAAAA);
+        *found = linux_read_manufacturer(root, 240, minor, buffer);
+        std::u16string text;
+        for (const auto u : buffer) {
+            if (u == 0 || u == 0xAAAA) {
+                break;
+            }
+            text += static_cast<char16_t>(u);
+        }
+        return text;
+    }
+
+    std::string root;
+};
+
+TEST_F(sysfs_tree, hidraw_nodes_come_in_numeric_order) {
+    for (const unsigned minor : {10U, 2U, 0U, 11U, 1U}) {
+        add_hidraw(minor, "1-" + std::to_string(minor), "x");
+    }
+    fs::create_directories(fs::path(root) / "class/hidraw/hidrawx");
+    fs::create_directories(fs::path(root) / "class/hidraw/other3");
+    EXPECT_EQ(linux_hidraw_names(root),
+              (std::vector<std::string>{"hidraw0", "hidraw1", "hidraw2", "hidraw10", "hidraw11"}));
+}
+
+TEST_F(sysfs_tree, no_hidraw_class_means_no_devices) {
+    EXPECT_TRUE(linux_hidraw_names(root).empty());
+}
+
+TEST_F(sysfs_tree, manufacturer_comes_from_the_parent_usb_device) {
+    struct row {
+        const char* file;  // nullptr: no manufacturer file
+        std::size_t units;
+        bool found;
+        std::u16string text;
+    };
+    const std::vector<row> rows = {
+        {"Tavo Ltd\n", 512, true, u"Tavo Ltd"},
+        {"T\xc3\xa4vo\n", 512, true, u"T\u00e4vo"},
+        {"\xf0\x9f\x93\xba TV\n", 512, true, u"\U0001F4FA TV"},
+        {"bad\xff\xc3\n", 512, true, u"bad\uFFFD\uFFFD"},
+        {"\n", 512, true, u""},
+        {"abcdef\n", 4, true, u"abcd"},  // fills the buffer: no terminator
+        {nullptr, 512, false, u""},
+    };
+    unsigned minor = 0;
+    for (const auto& r : rows) {
+        add_hidraw(minor, "2-" + std::to_string(minor), r.file);
+        bool found = false;
+        EXPECT_EQ(manufacturer_of(minor, r.units, &found), r.text) << minor;
+        EXPECT_EQ(found, r.found) << minor;
+        ++minor;
+    }
+}
+
+TEST(utf8_to_utf16, never_splits_a_surrogate_pair_at_the_end) {
+    std::vector<std::uint16_t> units(3, 0);
+    EXPECT_EQ(utf8_to_utf16("ab\xf0\x9f\x93\xba", units), 2U);
+}
+
+}  // namespace

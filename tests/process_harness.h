@@ -1,0 +1,34 @@
+// Runs tavoctl on the fake controller as a separate process and reads back
+// everything it did: exit status, stdout, stderr and the reports received.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct received_report {
+    std::string text;  // "D: bb bb ..." -- device index, then the 9 bytes; " lost" if not delivered
+    std::int64_t at_ns = 0;
+};
+
+struct tavoctl_run {
+    int status = -1;
+    std::string out;
+    std::string err;
+    std::vector<received_report> reports;
+
+    std::vector<std::string> report_texts() const;
+};
+
+// `scenario` lists the fake's devices (see fake_scenario.cpp).
+tavoctl_run run_tavoctl_fake(const std::string& scenario, const std::vector<std::string>& args);
+
+// The reports tavoctl should send, in the harness's text form.
+std::string command_report_text(int device, int output, std::uint16_t code);
+std::string frame_text(int device, const std::vector<std::uint8_t>& bytes);
+
+// The usage text, as a user sees it for `program`.
+std::string expected_usage(const std::string& program);
+
+// Line ends as the platform's C runtime writes them to a file.
+std::string native_lines(const std::string& text);

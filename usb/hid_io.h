@@ -1,0 +1,39 @@
+// The few device operations the controller library needs from the platform.
+// Exactly one implementation is linked into each binary: the real backend of
+// the target system, or the scripted fake in the tests.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+// A platform channel to one device: a file descriptor on Linux, a HANDLE on
+// Windows. Both fit an intptr_t, and both use -1 for "no channel".
+using hid_channel = std::intptr_t;
+inline constexpr hid_channel hid_invalid_channel = -1;
+
+enum class hid_access { read_write, write_only };
+
+// Opens a device path, sharing read and write with others, existing devices only.
+// Returns hid_invalid_channel on failure (hid_last_error() tells why).
+hid_channel hid_open(const char* path, hid_access access);
+
+// Reads the vendor and product IDs of an open channel. Returns false when the
+// platform cannot tell them.
+bool hid_get_attributes(hid_channel channel, std::uint16_t* vendor, std::uint16_t* product);
+
+// Fills `units` with the device's manufacturer string in UTF-16, zero
+// terminated when it fits (a string that fills the buffer has no terminator).
+// Returns false when the platform refuses.
+bool hid_get_manufacturer(hid_channel channel, std::span<std::uint16_t> units);
+
+// Writes one whole buffer as a single output report and waits until the device
+// has taken it or the write has failed. `written` receives the byte count.
+// Returns false on failure, with errno set to the closest description.
+bool hid_write(hid_channel channel, std::span<const std::uint8_t> bytes, std::size_t* written);
+
+void hid_close(hid_channel channel);
+
+// The platform's error code for the last failed operation (errno on Linux,
+// GetLastError() on Windows).
+int hid_last_error();

@@ -1,0 +1,123 @@
+// The HID seam over Linux hidraw: /sys/class/hidraw lists the devices and
+// /dev/hidrawN carries the reports.
+#include <fcntl.h>
+#include <linux/hidraw.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "../hid_enum.h"
+#include "../hid_io.h"
+#include "linux_sysfs.h"
+
+namespace {
+
+const std::string sysfs_root = "/sys";
+
+}  // namespace
+
+struct hid_interface {
+    std::string name;  // hidrawN
+};
+
+struct hid_detail {
+    std::string path;  // /dev/hidrawN
+};
+
+namespace {
+
+struct enumeration {
+    std::vector<std::string> names;
+    std::size_t next = 0;
+    hid_interface current;
+};
+
+enumeration* active = nullptr;
+
+}  // namespace
+
+void hid_enum_begin() {
+    delete active;
+    active = new (std::nothrow) enumeration{};
+    if (active != nullptr) {
+        active->names = linux_hidraw_names(sysfs_root);
+    }
+}
+
+const hid_interface* hid_enum_next() {
+    if (active == nullptr || active->next >= active->names.size()) {
+        return nullptr;
+    }
+    active->current.name = active->names[active->next++];
+    return &active->current;
+}
+
+hid_detail_ptr hid_interface_detail(const hid_interface* iface) {
+    auto* detail = new (std::nothrow) hid_detail{};
+    if (detail == nullptr) {
+        return nullptr;
+    }
+    detail->path = "/dev/" + iface->name;
+    return hid_detail_ptr(detail);
+}
+
+const char* hid_detail_path(const hid_detail* detail) { return detail->path.c_str(); }
+
+void hid_detail_deleter::operator()(hid_detail* detail) const noexcept { delete detail; }
+
+void hid_enum_end() {
+    delete active;
+    active = nullptr;
+}
+
+hid_channel hid_open(const char* path, hid_access access) {
+    const int flags = (access == hid_access::read_write ? O_RDWR : O_WRONLY) | O_CLOEXEC;
+    int fd = -1;
+    do {
+        fd = ::open(path, flags);
+    } while (fd < 0 && errno == EINTR);
+    return fd < 0 ? hid_invalid_channel : hid_channel{fd};
+}
+
+bool hid_get_attributes(hid_channel channel, std::uint16_t* vendor, std::uint16_t* product) {
+    hidraw_devinfo info{};
+    if (::ioctl(static_cast<int>(channel), HIDIOCGRAWINFO, &info) < 0) {
+        return false;
+    }
+    // The kernel declares these fields signed: 0xF100 arrives as -3840.
+    *vendor = static_cast<std::uint16_t>(info.vendor & 0xFFFF);
+    *product = static_cast<std::uint16_t>(info.product & 0xFFFF);
+    return true;
+}
+
+bool hid_get_manufacturer(hid_channel channel, std::span<std::uint16_t> units) {
+    struct stat st {};
+    if (::fstat(static_cast<int>(channel), &st) < 0 || !S_ISCHR(st.st_mode)) {
+        return false;
+    }
+    return linux_read_manufacturer(sysfs_root, major(st.st_rdev), minor(st.st_rdev), units);
+}
+
+bool hid_write(hid_channel channel, std::span<const std::uint8_t> bytes, std::size_t* written) {
+    ssize_t n = -1;
+    errno = 0;  // a short write is no error of the platform's: report 0
+    do {
+        n = ::write(static_cast<int>(channel), bytes.data(), bytes.size());
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) {
+        *written = 0;
+        return false;
+    }
+    *written = static_cast<std::size_t>(n);
+    return true;
+}
+
+void hid_close(hid_channel channel) { ::close(static_cast<int>(channel)); }
+
+int hid_last_error() { return errno; }

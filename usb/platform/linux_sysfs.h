@@ -1,0 +1,22 @@
+// What the Linux backend reads from sysfs, with the sysfs root as a parameter
+// so that it can be checked against a tree made for the purpose.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+// The hidraw device names under <sysfs_root>/class/hidraw, in numeric order
+// (hidraw2 before hidraw10), so that controller numbers stay stable.
+std::vector<std::string> linux_hidraw_names(const std::string& sysfs_root);
+
+// The manufacturer string of the USB device behind the hidraw character
+// device major:minor, as UTF-16 in `units` (terminated when it fits).
+// Returns false when there is none (no such file, or a device not on USB).
+bool linux_read_manufacturer(const std::string& sysfs_root, unsigned major, unsigned minor,
+                             std::span<std::uint16_t> units);
+
+// Converts UTF-8 into UTF-16 units, as much as fits; invalid bytes become
+// U+FFFD. Returns the number of units stored (no terminator is added).
+std::size_t utf8_to_utf16(std::string_view text, std::span<std::uint16_t> units);

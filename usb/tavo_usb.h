@@ -1,0 +1,47 @@
+// The controller access library: finds the Nth controller among the HID
+// devices present, opens it, and sends it output reports.
+//
+// Calls return 0 on success and -1 on failure, after printing their own line.
+#pragma once
+
+#include <cstdint>
+
+#include "hid_io.h"
+
+inline constexpr std::uint16_t tavo_vendor_id = 0x6666;
+inline constexpr std::uint16_t tavo_product_id = 0xF100;
+
+struct tavo_usb_handle {
+    hid_channel write_handle;  // reports go here; valid once the controller is found
+    hid_channel query_handle;  // read/write channel from discovery, for the manufacturer query
+    std::int32_t debug;        // nonzero: trace discovery and every report on stdout
+    std::int32_t creation_param;
+};
+
+// The setup record. Only the low byte of each parameter travels, and the wire
+// order is not the declaration order (see tavo_usb_sendconfig).
+struct tavo_usb_config {
+    std::int32_t param1;
+    std::int32_t param2;
+    std::int32_t param3;
+    std::int32_t param4;
+    std::int32_t param5;
+    std::int32_t param6;
+    std::int32_t param7;
+    std::int32_t param8;
+};
+
+int tavo_usb_initalise();
+void tavo_usb_finalise();
+
+// Returns nullptr when memory is exhausted.
+tavo_usb_handle* tavo_usb_create(int debug, int creation_param);
+void tavo_usb_free(tavo_usb_handle* handle);
+
+// Opens controller number `wanted` (0 = first) in enumeration order.
+int tavo_usb_finddevice(tavo_usb_handle* handle, int wanted);
+
+void tavo_usb_printmanufacturer(const tavo_usb_handle* handle);
+
+int tavo_usb_sendcommand(const tavo_usb_handle* handle, int output, int code);
+int tavo_usb_sendconfig(const tavo_usb_handle* handle, int output, const tavo_usb_config* config);
