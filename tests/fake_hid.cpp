@@ -85,13 +85,21 @@ void fake_hid_reset(std::vector<fake_device> devices) {
     s.last_error = 0;
 }
 
-const std::vector<fake_write>& fake_hid_writes() { return state().writes; }
+const std::vector<fake_write>& fake_hid_writes() {
+    return state().writes;
+}
 
-int fake_hid_open_channels() { return static_cast<int>(state().channels.size()); }
+int fake_hid_open_channels() {
+    return static_cast<int>(state().channels.size());
+}
 
-bool fake_hid_enumeration_active() { return state().enumerating; }
+bool fake_hid_enumeration_active() {
+    return state().enumerating;
+}
 
-void fake_hid_set_log(std::FILE* log) { state().log = log; }
+void fake_hid_set_log(std::FILE* log) {
+    state().log = log;
+}
 
 void hid_enum_begin() {
     state().enumerating = true;
@@ -115,11 +123,17 @@ hid_detail_ptr hid_interface_detail(const hid_interface* iface) {
     return hid_detail_ptr(new hid_detail{device.path});
 }
 
-const char* hid_detail_path(const hid_detail* detail) { return detail->path.c_str(); }
+const char* hid_detail_path(const hid_detail* detail) {
+    return detail->path.c_str();
+}
 
-void hid_detail_deleter::operator()(hid_detail* detail) const noexcept { delete detail; }
+void hid_detail_deleter::operator()(hid_detail* detail) const noexcept {
+    delete detail;
+}
 
-void hid_enum_end() { state().enumerating = false; }
+void hid_enum_end() {
+    state().enumerating = false;
+}
 
 hid_channel hid_open(const char* path, hid_access access) {
     std::size_t index = 0;
@@ -186,7 +200,9 @@ bool hid_write(hid_channel channel, std::span<const std::uint8_t> bytes, std::si
     const std::size_t index = found->second.device;
     fake_device& device = s.devices.at(index);
     const auto now = std::chrono::steady_clock::now().time_since_epoch();
-    fake_write w{index, {bytes.begin(), bytes.end()}, false,
+    fake_write w{index,
+                 {bytes.begin(), bytes.end()},
+                 false,
                  std::chrono::duration_cast<std::chrono::nanoseconds>(now).count()};
 
     fake_write_mode mode = device.write_mode;
@@ -215,6 +231,10 @@ bool hid_write(hid_channel channel, std::span<const std::uint8_t> bytes, std::si
     return ok;
 }
 
-void hid_close(hid_channel channel) { state().channels.erase(channel); }
+void hid_close(hid_channel channel) {
+    state().channels.erase(channel);
+}
 
-int hid_last_error() { return state().last_error; }
+int hid_last_error() {
+    return state().last_error;
+}

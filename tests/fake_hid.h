@@ -15,12 +15,12 @@ struct fake_device {
     std::string path;
     std::uint16_t vendor = 0x6666;
     std::uint16_t product = 0xF100;
-    bool detail_ok = true;        // false: the platform cannot give its details
+    bool detail_ok = true;  // false: the platform cannot give its details
     bool opens_read_write = true;
     bool opens_write_only = true;
     bool attributes_ok = true;
     std::optional<std::u16string> manufacturer = u"Tavo";  // nullopt: the query is refused
-    bool manufacturer_fills_buffer = false;  // 512 units, no terminator
+    bool manufacturer_fills_buffer = false;                // 512 units, no terminator
     fake_write_mode write_mode = fake_write_mode::accept;
     int writes_before_failure = 0;  // writes accepted before write_mode applies
     int error_code = 31;            // what the platform reports for failures
@@ -44,5 +44,4 @@ void fake_hid_set_log(std::FILE* log);
 
 // Reads a device table in the scenario format (see fake_scenario.cpp).
 // Returns false, with a reason in `error`, for a malformed scenario.
-bool fake_hid_parse_scenario(const std::string& text, std::vector<fake_device>* devices,
-                             std::string* error);
+bool fake_hid_parse_scenario(const std::string& text, std::vector<fake_device>* devices, std::string* error);

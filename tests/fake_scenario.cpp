@@ -78,8 +78,7 @@ bool apply(const std::string& key, const std::string& value, fake_device* d) {
 
 }  // namespace
 
-bool fake_hid_parse_scenario(const std::string& text, std::vector<fake_device>* devices,
-                             std::string* error) {
+bool fake_hid_parse_scenario(const std::string& text, std::vector<fake_device>* devices, std::string* error) {
     std::istringstream lines(text);
     std::string line;
     int number = 0;

@@ -61,7 +61,7 @@ tavo_usb_handle* open_controller(std::vector<fake_device> devices, int wanted = 
 }
 
 class library : public testing::Test {
-protected:
+  protected:
     void TearDown() override {
         tavo_usb_free(handle);
         EXPECT_EQ(fake_hid_open_channels(), 0) << "a channel was left open";
@@ -112,11 +112,17 @@ TEST_F(library, setup_reports_put_parameter_8_first_and_7_alone) {
         bytes b;
     };
     const std::vector<row> rows = {
-        {0, config, {0x00, 0x73, 0x4B, 0x96, 0x96, 0x05, 0xDC, 0x0A, 0x8B},
+        {0,
+         config,
+         {0x00, 0x73, 0x4B, 0x96, 0x96, 0x05, 0xDC, 0x0A, 0x8B},
          {0x00, 0x75, 0x01, 0x7A, 0x7A, 0x7A, 0x7A, 0x7A, 0x7A}},
-        {1, config, {0x00, 0x74, 0x4B, 0x96, 0x96, 0x05, 0xDC, 0x0A, 0x8B},
+        {1,
+         config,
+         {0x00, 0x74, 0x4B, 0x96, 0x96, 0x05, 0xDC, 0x0A, 0x8B},
          {0x00, 0x76, 0x01, 0x7A, 0x7A, 0x7A, 0x7A, 0x7A, 0x7A}},
-        {0, wide, {0x00, 0x73, 0x80, 0x34, 0xFF, 0x00, 0xFF, 0x00, 0x7A},
+        {0,
+         wide,
+         {0x00, 0x73, 0x80, 0x34, 0xFF, 0x00, 0xFF, 0x00, 0x7A},
          {0x00, 0x75, 0x01, 0x7A, 0x7A, 0x7A, 0x7A, 0x7A, 0x7A}},
     };
     handle = open_controller({controller()}, 0, 1);
@@ -156,7 +162,8 @@ TEST_F(library, failed_writes_report_on_their_own_streams) {
         tavo_usb_free(handle);
         handle = open_controller({d});
         const captured sent = capture([&] {
-            return r.setup ? tavo_usb_sendconfig(handle, 0, &config) : tavo_usb_sendcommand(handle, 0, 0x0001);
+            return r.setup ? tavo_usb_sendconfig(handle, 0, &config)
+                           : tavo_usb_sendcommand(handle, 0, 0x0001);
         });
         EXPECT_EQ(sent.result, -1) << r.name;
         EXPECT_EQ(sent.out, r.out) << r.name;
@@ -177,8 +184,9 @@ TEST_F(library, numbering_counts_only_openable_matching_devices) {
     no_attributes.attributes_ok = false;
     fake_device almost = controller();
     almost.product = 0xF101;
-    const std::vector<fake_device> devices = {other_device(), unopenable, controller(u"A"), no_detail,
-                                              almost, no_attributes, controller(u"B"), controller(u"C")};
+    const std::vector<fake_device> devices = {other_device(),   unopenable,      controller(u"A"),
+                                              no_detail,        almost,          no_attributes,
+                                              controller(u"B"), controller(u"C")};
     const std::vector<std::size_t> device_of_number = {2, 6, 7};
     for (std::size_t wanted = 0; wanted < device_of_number.size(); ++wanted) {
         tavo_usb_free(handle);
@@ -202,7 +210,8 @@ TEST_F(library, not_found_names_the_matches_seen) {
         {{other_device()}, 0, "tavo_usb_finddevice(0) failed to find device 6666-f100\n"},
         {{controller(), controller()}, 2, "tavo_usb_finddevice(2) failed to find device 6666-f100\n"},
         {{controller(), controller()}, -1, "tavo_usb_finddevice(2) failed to find device 6666-f100\n"},
-        {{controller(), write_refused}, 1,
+        {{controller(), write_refused},
+         1,
          "Failed to open device (5)\ntavo_usb_finddevice(1) failed to find device 6666-f100\n"},
     };
     for (const auto& r : rows) {

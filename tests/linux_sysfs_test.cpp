@@ -1,10 +1,11 @@
 // The Linux backend's sysfs lookups against a tree laid out like the kernel's.
+#include "../usb/platform/linux_sysfs.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 
-#include "../usb/platform/linux_sysfs.h"
 #include "run_process.h"
 
 namespace {
@@ -12,7 +13,7 @@ namespace {
 namespace fs = std::filesystem;
 
 class sysfs_tree : public testing::Test {
-protected:
+  protected:
     void SetUp() override { root = make_scratch_dir(); }
     void TearDown() override { fs::remove_all(root); }
 

@@ -1,4 +1,6 @@
 // The command line's number readers, against the C library they stand in for.
+#include "numbers.h"
+
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -6,16 +8,15 @@
 #include <cstdlib>
 #include <string>
 
-#include "numbers.h"
-
 namespace {
 
 // Wherever sscanf("%x") reads a value that fits 16 bits without wrapping,
 // read_command_code must agree with it exactly.
 TEST(read_command_code, agrees_with_sscanf_inside_16_bits) {
-    const char* inputs[] = {"0",     "1",      "0C03",   "0xc03",  "0X0C03", "ffff",  "FFFF", "12zz",
-                            " 12",   "\t\n7",  "+5",     "-0",     "0x",     "0xg",   "-0x",  "0x0x1",
-                            "1 2",   "00000000000000ff", "abc",    "0x 1",   "\v\f\r9", "+0x1f", "fFfF"};
+    const char* inputs[] = {"0",    "1",    "0C03",    "0xc03", "0X0C03", "ffff",
+                            "FFFF", "12zz", " 12",     "\t\n7", "+5",     "-0",
+                            "0x",   "0xg",  "-0x",     "0x0x1", "1 2",    "00000000000000ff",
+                            "abc",  "0x 1", "\v\f\r9", "+0x1f", "fFfF"};
     for (const char* text : inputs) {
         unsigned expected = 0;
         ASSERT_EQ(std::sscanf(text, "%x", &expected), 1) << text;
@@ -27,9 +28,22 @@ TEST(read_command_code, agrees_with_sscanf_inside_16_bits) {
 }
 
 TEST(read_command_code, rejects_what_does_not_fit_or_does_not_convert) {
-    const char* inputs[] = {"",   " ",        "x1",         "-",         "+",   "--1",      "g",
-                            "-1", "10000",    "100000000",  "-FFFFFFFF", "-1x", "FFFFFFFFFFFFFFFFFFFF1",
-                            "+-1", "0x10000", "-0x1"};
+    const char* inputs[] = {"",
+                            " ",
+                            "x1",
+                            "-",
+                            "+",
+                            "--1",
+                            "g",
+                            "-1",
+                            "10000",
+                            "100000000",
+                            "-FFFFFFFF",
+                            "-1x",
+                            "FFFFFFFFFFFFFFFFFFFF1",
+                            "+-1",
+                            "0x10000",
+                            "-0x1"};
     for (const char* text : inputs) {
         std::uint16_t code = 0xBEEF;
         EXPECT_FALSE(read_command_code(text, &code)) << "'" << text << "'";
@@ -39,8 +53,9 @@ TEST(read_command_code, rejects_what_does_not_fit_or_does_not_convert) {
 
 // Inside the int range read_leading_int is atoi; outside it says so.
 TEST(read_leading_int, agrees_with_atoi_inside_int_and_clamps_outside) {
-    const char* in_range[] = {"0", "1", "-1", "  42", "+7", "12abc", "x", "", "-", "2147483647",
-                              "-2147483648", "00000000000000000001", "\t-3"};
+    const char* in_range[] = {"0",   "1", "-1", "  42",       "+7",          "12abc",
+                              "x",   "",  "-",  "2147483647", "-2147483648", "00000000000000000001",
+                              "\t-3"};
     for (const char* text : in_range) {
         int value = 99;
         EXPECT_TRUE(read_leading_int(text, &value)) << text;

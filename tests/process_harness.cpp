@@ -77,9 +77,9 @@ std::string frame_text(int device, const std::vector<std::uint8_t>& bytes) {
 }
 
 std::string command_report_text(int device, int output, std::uint16_t code) {
-    return frame_text(device, {0x00, static_cast<std::uint8_t>('0' + output),
-                               static_cast<std::uint8_t>(code >> 8), static_cast<std::uint8_t>(code & 0xFF),
-                               0x7a, 0x7a, 0x7a, 0x7a, 0x7a});
+    return frame_text(device,
+                      {0x00, static_cast<std::uint8_t>('0' + output), static_cast<std::uint8_t>(code >> 8),
+                       static_cast<std::uint8_t>(code & 0xFF), 0x7a, 0x7a, 0x7a, 0x7a, 0x7a});
 }
 
 std::string native_lines(const std::string& text) {
@@ -98,7 +98,8 @@ std::string native_lines(const std::string& text) {
 }
 
 std::string expected_usage(const std::string& p) {
-    return p + " syntax:\n"
+    return p +
+           " syntax:\n"
            "[--controller <boxnum - 0 for 1st controller, 1 for second, ...>]\n"
            "[--box <boxnum - 0 for first box, 1 for second>]\n"
            "[--tavo] - tell --channel to send normal tavo codes\n"
@@ -111,15 +112,19 @@ std::string expected_usage(const std::string& p) {
            "Examples:\n"
            "\n"
            "send channel 123 to tavo digibox on controller 0, output 0:\n" +
-           p + " --controller 0 --box 0 0001 0002 0003\n"
-               "\n"
-               "send channel 356 to tavo+ on controller 0, output 1:\n" +
-           p + " --controller 0 --box 1 0C03 0C05 0C06\n"
-               "\n"
-               "send complete sequence to change to channel 123 on a Tavo Box:\n" +
-           p + " --tavo --channel 123\n"
-               "\n"
-               "send complete sequence to change to channel 123 on a Tavo+ Box:\n" +
-           p + " --tavo+ --channel 123\n"
-               "\n";
+           p +
+           " --controller 0 --box 0 0001 0002 0003\n"
+           "\n"
+           "send channel 356 to tavo+ on controller 0, output 1:\n" +
+           p +
+           " --controller 0 --box 1 0C03 0C05 0C06\n"
+           "\n"
+           "send complete sequence to change to channel 123 on a Tavo Box:\n" +
+           p +
+           " --tavo --channel 123\n"
+           "\n"
+           "send complete sequence to change to channel 123 on a Tavo+ Box:\n" +
+           p +
+           " --tavo+ --channel 123\n"
+           "\n";
 }

@@ -14,7 +14,9 @@ const std::string two_controllers = "device 6666:f100 name=First\ndevice 6666:f1
 const std::string no_devices;
 const std::string usage_marker = "<usage>";
 
-std::string cmd(int device, int output, std::uint16_t code) { return command_report_text(device, output, code); }
+std::string cmd(int device, int output, std::uint16_t code) {
+    return command_report_text(device, output, code);
+}
 
 std::string not_found(int seen, int wanted) {
     return "tavo_usb_finddevice(" + std::to_string(seen) + ") failed to find device 6666-f100\n" +
@@ -35,7 +37,9 @@ struct run_case {
     std::vector<std::string> reports;
 };
 
-void PrintTo(const run_case& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const run_case& c, std::ostream* os) {
+    *os << c.name;
+}
 
 void expect_run(const run_case& c) {
     const tavoctl_run run = run_tavoctl_fake(c.scenario, c.args);
@@ -48,8 +52,12 @@ void expect_run(const run_case& c) {
 
 class command_line : public testing::TestWithParam<run_case> {};
 
-std::string case_name(const testing::TestParamInfo<run_case>& param_info) { return param_info.param.name; }
-TEST_P(command_line, behaves_exactly) { expect_run(GetParam()); }
+std::string case_name(const testing::TestParamInfo<run_case>& param_info) {
+    return param_info.param.name;
+}
+TEST_P(command_line, behaves_exactly) {
+    expect_run(GetParam());
+}
 
 // Parsing: what is an option, what is a code, and what is a usage error.
 INSTANTIATE_TEST_SUITE_P(
@@ -58,10 +66,17 @@ INSTANTIATE_TEST_SUITE_P(
         run_case{"no_arguments", one_controller, {}, 1, "", usage_marker, {}},
         run_case{"box_2", one_controller, {"--box", "2", "0001"}, 1, "", usage_marker, {}},
         run_case{"box_minus_1", one_controller, {"--box", "-1", "0001"}, 1, "", usage_marker, {}},
-        run_case{"box_not_a_number_is_0", one_controller, {"--box", "x", "0C03"}, 0, "", "", {cmd(0, 0, 0x0c03)}},
+        run_case{
+            "box_not_a_number_is_0", one_controller, {"--box", "x", "0C03"}, 0, "", "", {cmd(0, 0, 0x0c03)}},
         run_case{"box_leading_number", one_controller, {"--box", " 1abc", "0001"}, 0, "", "", {cmd(0, 1, 1)}},
-        run_case{"box_overflowing_int", one_controller, {"--box", "4294967297", "0001"}, 1, "", usage_marker, {}},
-        run_case{"box_takes_dashed_argument", one_controller, {"--box", "--debug", "0C03"}, 0, "", "",
+        run_case{
+            "box_overflowing_int", one_controller, {"--box", "4294967297", "0001"}, 1, "", usage_marker, {}},
+        run_case{"box_takes_dashed_argument",
+                 one_controller,
+                 {"--box", "--debug", "0C03"},
+                 0,
+                 "",
+                 "",
                  {cmd(0, 0, 0x0c03)}},
         run_case{"box_equals_form", one_controller, {"--box=1", "0C03"}, 0, "", "", {cmd(0, 1, 0x0c03)}},
         run_case{"box_missing_argument", one_controller, {"--box"}, 1, "", usage_marker, {}},
@@ -73,18 +88,42 @@ INSTANTIATE_TEST_SUITE_P(
         run_case{"argument_to_flag", one_controller, {"--debug=1", "0001"}, 1, "", usage_marker, {}},
         run_case{"ambiguous_prefix", one_controller, {"--c", "1", "0001"}, 1, "", usage_marker, {}},
         run_case{"ambiguous_tav", one_controller, {"--tav", "0001"}, 1, "", usage_marker, {}},
-        run_case{"unambiguous_prefix", two_controllers, {"--cont=1", "--b", "1", "0002"}, 0, "", "",
+        run_case{"unambiguous_prefix",
+                 two_controllers,
+                 {"--cont=1", "--b", "1", "0002"},
+                 0,
+                 "",
+                 "",
                  {cmd(1, 1, 2)}},
         run_case{"exact_tavo_beats_tavo_plus", one_controller, {"--tavo", "0001"}, 0, "", "", {cmd(0, 0, 1)}},
         run_case{"double_dash_ends_options", one_controller, {"--", "0001"}, 0, "", "", {cmd(0, 0, 1)}},
-        run_case{"double_dash_then_option_is_a_code", one_controller, {"--", "--debug"}, 1, "",
-                 "Invalid command code: '--debug'\n", {}},
-        run_case{"lone_dash_is_a_bad_code", one_controller, {"--box", "1", "-"}, 1, "",
-                 "Invalid command code: '-'\n", {}},
-        run_case{"no_permutation", one_controller, {"--controller", "0", "0001", "--box", "1"}, 1, "",
-                 "Invalid command code: '--box'\n", {cmd(0, 0, 1)}},
-        run_case{"last_setting_wins", two_controllers,
-                 {"--box", "0", "--controller", "1", "--box", "1", "--controller=0", "0005"}, 0, "", "",
+        run_case{"double_dash_then_option_is_a_code",
+                 one_controller,
+                 {"--", "--debug"},
+                 1,
+                 "",
+                 "Invalid command code: '--debug'\n",
+                 {}},
+        run_case{"lone_dash_is_a_bad_code",
+                 one_controller,
+                 {"--box", "1", "-"},
+                 1,
+                 "",
+                 "Invalid command code: '-'\n",
+                 {}},
+        run_case{"no_permutation",
+                 one_controller,
+                 {"--controller", "0", "0001", "--box", "1"},
+                 1,
+                 "",
+                 "Invalid command code: '--box'\n",
+                 {cmd(0, 0, 1)}},
+        run_case{"last_setting_wins",
+                 two_controllers,
+                 {"--box", "0", "--controller", "1", "--box", "1", "--controller=0", "0005"},
+                 0,
+                 "",
+                 "",
                  {cmd(0, 1, 5)}},
         run_case{"options_only", one_controller, {"--box", "1"}, 0, "", "", {}}),
     case_name);
@@ -93,21 +132,52 @@ INSTANTIATE_TEST_SUITE_P(
 INSTANTIATE_TEST_SUITE_P(
     codes, command_line,
     testing::Values(
-        run_case{"several_codes_in_order", one_controller, {"--box", "1", "0C03", "0C05", "0C06"}, 0, "", "",
+        run_case{"several_codes_in_order",
+                 one_controller,
+                 {"--box", "1", "0C03", "0C05", "0C06"},
+                 0,
+                 "",
+                 "",
                  {cmd(0, 1, 0x0c03), cmd(0, 1, 0x0c05), cmd(0, 1, 0x0c06)}},
-        run_case{"spellings", one_controller, {"0xc03", "0XFFFF", " \t12zz", "+7", "-0", "0x", "0000000000001"},
-                 0, "", "",
+        run_case{"spellings",
+                 one_controller,
+                 {"0xc03", "0XFFFF", " \t12zz", "+7", "-0", "0x", "0000000000001"},
+                 0,
+                 "",
+                 "",
                  {cmd(0, 0, 0x0c03), cmd(0, 0, 0xffff), cmd(0, 0, 0x12), cmd(0, 0, 7), cmd(0, 0, 0),
                   cmd(0, 0, 0), cmd(0, 0, 1)}},
         run_case{"code_0000_is_a_full_report", one_controller, {"0000"}, 0, "", "", {cmd(0, 0, 0)}},
-        run_case{"too_large", one_controller, {"0001", "10000", "0002"}, 1, "", "Invalid command code: '10000'\n",
+        run_case{"too_large",
+                 one_controller,
+                 {"0001", "10000", "0002"},
+                 1,
+                 "",
+                 "Invalid command code: '10000'\n",
                  {cmd(0, 0, 1)}},
-        run_case{"negative", one_controller, {"0001", "-1"}, 1, "", "Invalid command code: '-1'\n", {cmd(0, 0, 1)}},
+        run_case{"negative",
+                 one_controller,
+                 {"0001", "-1"},
+                 1,
+                 "",
+                 "Invalid command code: '-1'\n",
+                 {cmd(0, 0, 1)}},
         run_case{"negative_first_is_an_option", one_controller, {"-1"}, 1, "", usage_marker, {}},
-        run_case{"wraps_32_bits", one_controller, {"100000000"}, 1, "", "Invalid command code: '100000000'\n", {}},
-        run_case{"negative_wraps_to_1", one_controller, {"--", "-FFFFFFFF"}, 1, "",
-                 "Invalid command code: '-FFFFFFFF'\n", {}},
-        run_case{"not_hex", one_controller, {"0001", "0002", "zz", "0003"}, 1, "", "Invalid command code: 'zz'\n",
+        run_case{
+            "wraps_32_bits", one_controller, {"100000000"}, 1, "", "Invalid command code: '100000000'\n", {}},
+        run_case{"negative_wraps_to_1",
+                 one_controller,
+                 {"--", "-FFFFFFFF"},
+                 1,
+                 "",
+                 "Invalid command code: '-FFFFFFFF'\n",
+                 {}},
+        run_case{"not_hex",
+                 one_controller,
+                 {"0001", "0002", "zz", "0003"},
+                 1,
+                 "",
+                 "Invalid command code: 'zz'\n",
                  {cmd(0, 0, 1), cmd(0, 0, 2)}},
         run_case{"empty", one_controller, {""}, 1, "", "Invalid command code: ''\n", {}},
         run_case{"blank", one_controller, {"  "}, 1, "", "Invalid command code: '  '\n", {}}),
@@ -116,10 +186,10 @@ INSTANTIATE_TEST_SUITE_P(
 // Discovery: which controller gets the reports, and what --debug shows.
 const std::string mixed_devices =
     "device 046d:c52b name=Logitech\n"
-    "device 6666:f100 open=none\n"        // not openable: neither listed nor counted
+    "device 6666:f100 open=none\n"  // not openable: neither listed nor counted
     "device 6666:f100 name=First\n"
     "device 6666:f101 name=Almost\n"
-    "device 6666:f100 detail=fail\n"      // no path: skipped
+    "device 6666:f100 detail=fail\n"  // no path: skipped
     "device 6666:f100 name=Second\n";
 
 INSTANTIATE_TEST_SUITE_P(
@@ -127,20 +197,48 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         run_case{"no_controller", no_devices, {"0001"}, 1, "", not_found(0, 0), {}},
         run_case{"only_other_devices", "device 046d:c52b\n", {"0001"}, 1, "", not_found(0, 0), {}},
-        run_case{"second_controller", two_controllers, {"--controller", "1", "--box", "1", "0C03"}, 0, "", "",
+        run_case{"second_controller",
+                 two_controllers,
+                 {"--controller", "1", "--box", "1", "0C03"},
+                 0,
+                 "",
+                 "",
                  {cmd(1, 1, 0x0c03)}},
         run_case{"past_the_last", two_controllers, {"--controller", "2", "0001"}, 1, "", not_found(2, 2), {}},
-        run_case{"negative_number", two_controllers, {"--controller", "-1", "0001"}, 1, "", not_found(2, -1), {}},
-        run_case{"huge_number", one_controller, {"--controller", "99999999999", "0001"}, 1, "",
-                 not_found(1, 2147483647), {}},
-        run_case{"skips_unopenable_and_foreign", mixed_devices, {"--controller", "1", "0001"}, 0, "", "",
+        run_case{
+            "negative_number", two_controllers, {"--controller", "-1", "0001"}, 1, "", not_found(2, -1), {}},
+        run_case{"huge_number",
+                 one_controller,
+                 {"--controller", "99999999999", "0001"},
+                 1,
+                 "",
+                 not_found(1, 2147483647),
+                 {}},
+        run_case{"skips_unopenable_and_foreign",
+                 mixed_devices,
+                 {"--controller", "1", "0001"},
+                 0,
+                 "",
+                 "",
                  {cmd(5, 0, 1)}},
-        run_case{"write_open_fails_next_takes_its_number", 
-                 "device 6666:f100 open=rw-only error=5\ndevice 6666:f100\n", {"0001"}, 0, "",
-                 "Failed to open device (5)\n", {cmd(1, 0, 1)}},
-        run_case{"write_open_fails_on_the_last", "device 6666:f100\ndevice 6666:f100 open=rw-only\n",
-                 {"--controller", "1", "0001"}, 1, "", "Failed to open device (5)\n" + not_found(1, 1), {}},
-        run_case{"debug_trace", mixed_devices, {"--debug", "--controller", "1", "--box", "1", "0C03"}, 0,
+        run_case{"write_open_fails_next_takes_its_number",
+                 "device 6666:f100 open=rw-only error=5\ndevice 6666:f100\n",
+                 {"0001"},
+                 0,
+                 "",
+                 "Failed to open device (5)\n",
+                 {cmd(1, 0, 1)}},
+        run_case{"write_open_fails_on_the_last",
+                 "device 6666:f100\ndevice 6666:f100 open=rw-only\n",
+                 {"--controller", "1", "0001"},
+                 1,
+                 "",
+                 "Failed to open device (5)\n" + not_found(1, 1),
+                 {}},
+        run_case{"debug_trace",
+                 mixed_devices,
+                 {"--debug", "--controller", "1", "--box", "1", "0C03"},
+                 0,
                  "Found device: 046d-c52b\n"
                  "Found device: 6666-f100\n"
                  "Found tavo control num 0\n"
@@ -150,33 +248,65 @@ INSTANTIATE_TEST_SUITE_P(
                  "- Manufacturer : Second\n"
                  "sending code 0c03 to output 1\n"
                  "sending cmd 0c03 to output 1: bytes 49, 12, 3\n",
-                 "", {cmd(5, 1, 0x0c03)}},
-        run_case{"debug_not_found", "device 046d:c52b\n", {"--debug"}, 1, "Found device: 046d-c52b\n",
-                 not_found(0, 0), {}},
-        run_case{"debug_options_only", one_controller, {"--debug"}, 0,
-                 "Found device: 6666-f100\nFound tavo control num 0\n- Manufacturer : Tavo Ltd\n", "", {}},
-        run_case{"debug_manufacturer_refused", "device 6666:f100 manufacturer=refuse\n", {"--debug", "0080"}, 0,
+                 "",
+                 {cmd(5, 1, 0x0c03)}},
+        run_case{"debug_not_found",
+                 "device 046d:c52b\n",
+                 {"--debug"},
+                 1,
+                 "Found device: 046d-c52b\n",
+                 not_found(0, 0),
+                 {}},
+        run_case{"debug_options_only",
+                 one_controller,
+                 {"--debug"},
+                 0,
+                 "Found device: 6666-f100\nFound tavo control num 0\n- Manufacturer : Tavo Ltd\n",
+                 "",
+                 {}},
+        run_case{"debug_manufacturer_refused",
+                 "device 6666:f100 manufacturer=refuse\n",
+                 {"--debug", "0080"},
+                 0,
                  "Found device: 6666-f100\nFound tavo control num 0\n- Unable to fetch manufacturer string\n"
                  "sending code 0080 to output 0\nsending cmd 0080 to output 0: bytes 48, 0, 128\n",
-                 "", {cmd(0, 0, 0x0080)}},
-        run_case{"debug_manufacturer_empty", "device 6666:f100 name=\n", {"--debug"}, 0,
-                 "Found device: 6666-f100\nFound tavo control num 0\n- Manufacturer : \n", "", {}}),
+                 "",
+                 {cmd(0, 0, 0x0080)}},
+        run_case{"debug_manufacturer_empty",
+                 "device 6666:f100 name=\n",
+                 {"--debug"},
+                 0,
+                 "Found device: 6666-f100\nFound tavo control num 0\n- Manufacturer : \n",
+                 "",
+                 {}}),
     case_name);
 
 // Writes that fail: the run stops there and says so on the stated streams.
 INSTANTIATE_TEST_SUITE_P(
     write_failures, command_line,
-    testing::Values(
-        run_case{"refused", "device 6666:f100 write=refuse after=1 error=1167\n", {"0001", "0002", "0003"}, 1,
-                 "WriteFile failed (0 / 0) : 1167\n", perror_line("tavo_usb_sendcommand failed", EIO),
-                 {cmd(0, 0, 1), cmd(0, 0, 2) + " lost"}},
-        run_case{"short", "device 6666:f100 write=short\n", {"0001", "0002"}, 1, "WriteFile failed (1 / 8) : 0\n",
-                 perror_line("tavo_usb_sendcommand failed", EIO), {cmd(0, 0, 1) + " lost"}},
-        run_case{"refused_with_debug", "device 6666:f100 write=refuse\n", {"--debug", "0001"}, 1,
-                 "Found device: 6666-f100\nFound tavo control num 0\n- Manufacturer : Tavo\n"
-                 "sending code 0001 to output 0\nsending cmd 0001 to output 0: bytes 48, 0, 1\n"
-                 "WriteFile failed (0 / 0) : 31\n",
-                 perror_line("tavo_usb_sendcommand failed", EIO), {cmd(0, 0, 1) + " lost"}}),
+    testing::Values(run_case{"refused",
+                             "device 6666:f100 write=refuse after=1 error=1167\n",
+                             {"0001", "0002", "0003"},
+                             1,
+                             "WriteFile failed (0 / 0) : 1167\n",
+                             perror_line("tavo_usb_sendcommand failed", EIO),
+                             {cmd(0, 0, 1), cmd(0, 0, 2) + " lost"}},
+                    run_case{"short",
+                             "device 6666:f100 write=short\n",
+                             {"0001", "0002"},
+                             1,
+                             "WriteFile failed (1 / 8) : 0\n",
+                             perror_line("tavo_usb_sendcommand failed", EIO),
+                             {cmd(0, 0, 1) + " lost"}},
+                    run_case{"refused_with_debug",
+                             "device 6666:f100 write=refuse\n",
+                             {"--debug", "0001"},
+                             1,
+                             "Found device: 6666-f100\nFound tavo control num 0\n- Manufacturer : Tavo\n"
+                             "sending code 0001 to output 0\nsending cmd 0001 to output 0: bytes 48, 0, 1\n"
+                             "WriteFile failed (0 / 0) : 31\n",
+                             perror_line("tavo_usb_sendcommand failed", EIO),
+                             {cmd(0, 0, 1) + " lost"}}),
     case_name);
 
 }  // namespace

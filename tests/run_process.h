@@ -14,9 +14,9 @@ struct process_result {
 
 struct process_spec {
     std::string program;
-    std::vector<std::string> args;  // not including argv[0]
+    std::vector<std::string> args;                         // not including argv[0]
     std::vector<std::pair<std::string, std::string>> env;  // added to the current environment
-    std::string scratch_dir;  // where stdout and stderr are collected
+    std::string scratch_dir;                               // where stdout and stderr are collected
 };
 
 process_result run_process(const process_spec& spec);

@@ -3,7 +3,9 @@
 
 #include <new>
 
-int tavo_usb_initalise() { return 0; }
+int tavo_usb_initalise() {
+    return 0;
+}
 
 void tavo_usb_finalise() {}
 

@@ -67,9 +67,13 @@ hid_detail_ptr hid_interface_detail(const hid_interface* iface) {
     return hid_detail_ptr(detail);
 }
 
-const char* hid_detail_path(const hid_detail* detail) { return detail->path.c_str(); }
+const char* hid_detail_path(const hid_detail* detail) {
+    return detail->path.c_str();
+}
 
-void hid_detail_deleter::operator()(hid_detail* detail) const noexcept { delete detail; }
+void hid_detail_deleter::operator()(hid_detail* detail) const noexcept {
+    delete detail;
+}
 
 void hid_enum_end() {
     delete active;
@@ -118,6 +122,10 @@ bool hid_write(hid_channel channel, std::span<const std::uint8_t> bytes, std::si
     return true;
 }
 
-void hid_close(hid_channel channel) { ::close(static_cast<int>(channel)); }
+void hid_close(hid_channel channel) {
+    ::close(static_cast<int>(channel));
+}
 
-int hid_last_error() { return errno; }
+int hid_last_error() {
+    return errno;
+}

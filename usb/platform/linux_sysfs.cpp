@@ -113,8 +113,8 @@ bool linux_read_manufacturer(const std::string& sysfs_root, unsigned major, unsi
                              std::span<std::uint16_t> units) {
     // The char device links to .../hidrawN; its "device" is the HID device,
     // whose parent is the USB interface, whose parent is the USB device.
-    const std::string path = sysfs_root + "/dev/char/" + std::to_string(major) + ":" +
-                             std::to_string(minor) + "/device/../../manufacturer";
+    const std::string path = sysfs_root + "/dev/char/" + std::to_string(major) + ":" + std::to_string(minor) +
+                             "/device/../../manufacturer";
     const std::unique_ptr<std::FILE, file_closer> file(std::fopen(path.c_str(), "rb"));
     if (!file) {
         return false;
