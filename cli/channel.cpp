@@ -28,6 +28,17 @@ bool all_digits(std::string_view text) {
     return true;
 }
 
+// Sleeps until the whole pause has passed on the steady clock: a platform
+// sleep may wake a timer tick early, and a short pause makes the box miss
+// 'Backup'.
+void pause_at_least(std::chrono::milliseconds pause) {
+    const auto deadline = std::chrono::steady_clock::now() + pause;
+    for (auto now = std::chrono::steady_clock::now(); now < deadline;
+         now = std::chrono::steady_clock::now()) {
+        std::this_thread::sleep_for(deadline - now);
+    }
+}
+
 }  // namespace
 
 void change_channel(const tavo_usb_handle* handle, int output, int plus, const char* channel_text) {
@@ -49,6 +60,6 @@ void change_channel(const tavo_usb_handle* handle, int output, int plus, const c
     if (debug_flag != 0) {
         std::printf("Waiting %d ms...\n", backup_pause_ms);
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(backup_pause_ms));
+    pause_at_least(std::chrono::milliseconds(backup_pause_ms));
     send_code(handle, output, static_cast<std::uint16_t>(base + key_backup));
 }

@@ -35,6 +35,7 @@ struct run_case {
     std::string out;
     std::string err;  // usage_marker stands for the usage text
     std::vector<std::string> reports;
+    int pause_before = -1;  // index of the report that must follow a pause of at least 2 s
 };
 
 void PrintTo(const run_case& c, std::ostream* os) {
@@ -48,6 +49,11 @@ void expect_run(const run_case& c) {
     EXPECT_EQ(run.out, native_lines(c.out));
     EXPECT_EQ(run.err, native_lines(err));
     EXPECT_EQ(run.report_texts(), c.reports);
+    if (c.pause_before > 0 && static_cast<std::size_t>(c.pause_before) < run.reports.size()) {
+        const auto i = static_cast<std::size_t>(c.pause_before);
+        const std::int64_t gap_ns = run.reports[i].at_ns - run.reports[i - 1].at_ns;
+        EXPECT_GE(gap_ns, 2'000'000'000) << "the box needs 2 s before 'Backup'";
+    }
 }
 
 class command_line : public testing::TestWithParam<run_case> {};
@@ -307,6 +313,210 @@ INSTANTIATE_TEST_SUITE_P(
                              "WriteFile failed (0 / 0) : 31\n",
                              perror_line("tavo_usb_sendcommand failed", EIO),
                              {cmd(0, 0, 1) + " lost"}}),
+    case_name);
+
+// Channel changes: 'Tavo', the digits, a pause, 'Backup'.
+std::vector<std::string> channel_reports(int device, int output, std::uint16_t base,
+                                         const std::string& digits) {
+    std::vector<std::string> reports{cmd(device, output, static_cast<std::uint16_t>(base + 0x80))};
+    for (const char d : digits) {
+        reports.push_back(cmd(device, output, static_cast<std::uint16_t>(base + (d - '0'))));
+    }
+    reports.push_back(cmd(device, output, static_cast<std::uint16_t>(base + 0x83)));
+    return reports;
+}
+
+int backup_index(const std::string& digits) {
+    return static_cast<int>(digits.size()) + 1;
+}
+
+std::string invalid_channel(const std::string& text) {
+    return "Invalid channel number '" + text + "'\n";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    channel, command_line,
+    testing::Values(run_case{"plain_output_0",
+                             one_controller,
+                             {"--channel", "123"},
+                             0,
+                             "",
+                             "",
+                             channel_reports(0, 0, 0x0000, "123"),
+                             backup_index("123")},
+                    run_case{"plain_output_1",
+                             one_controller,
+                             {"--tavo", "--box", "1", "--channel", "9"},
+                             0,
+                             "",
+                             "",
+                             channel_reports(0, 1, 0x0000, "9"),
+                             backup_index("9")},
+                    run_case{"plus_output_1",
+                             one_controller,
+                             {"--tavo+", "--box", "1", "--channel", "356"},
+                             0,
+                             "",
+                             "",
+                             channel_reports(0, 1, 0x0C00, "356"),
+                             backup_index("356")},
+                    run_case{"plus_output_0_second_controller",
+                             two_controllers,
+                             {"--controller", "1", "--tavo+", "--channel=4050"},
+                             0,
+                             "",
+                             "",
+                             channel_reports(1, 0, 0x0C00, "4050"),
+                             backup_index("4050")},
+                    run_case{"empty_text",
+                             one_controller,
+                             {"--channel", ""},
+                             0,
+                             "",
+                             "",
+                             channel_reports(0, 0, 0x0000, ""),
+                             backup_index("")},
+                    run_case{"last_selector_wins",
+                             one_controller,
+                             {"--tavo+", "--tavo", "--channel", "5"},
+                             0,
+                             "",
+                             "",
+                             channel_reports(0, 0, 0x0000, "5"),
+                             backup_index("5")},
+                    run_case{"codes_after_channel_ignored",
+                             one_controller,
+                             {"--channel", "12", "0001", "zz"},
+                             0,
+                             "",
+                             "",
+                             channel_reports(0, 0, 0x0000, "12"),
+                             backup_index("12")},
+                    run_case{
+                        "debug_trace",
+                        one_controller,
+                        {"--debug", "--tavo+", "--channel", "7"},
+                        0,
+                        "Found device: 6666-f100\nFound tavo control num 0\n- Manufacturer : Tavo Ltd\n"
+                        "sending channel '7'\n"
+                        "sending code 0c80 to output 0\nsending cmd 0c80 to output 0: bytes 48, 12, 128\n"
+                        "sending code 0c07 to output 0\nsending cmd 0c07 to output 0: bytes 48, 12, 7\n"
+                        "Waiting 2000 ms...\n"
+                        "sending code 0c83 to output 0\nsending cmd 0c83 to output 0: bytes 48, 12, 131\n",
+                        "",
+                        channel_reports(0, 0, 0x0C00, "7"),
+                        backup_index("7")},
+                    run_case{"refused_mid_sequence",
+                             "device 6666:f100 write=refuse after=2\n",
+                             {"--channel", "123"},
+                             1,
+                             "WriteFile failed (0 / 0) : 31\n",
+                             perror_line("tavo_usb_sendcommand failed", EIO),
+                             {cmd(0, 0, 0x80), cmd(0, 0, 1), cmd(0, 0, 2) + " lost"}},
+                    run_case{"backup_refused",
+                             "device 6666:f100 write=refuse after=2\n",
+                             {"--channel", "1"},
+                             1,
+                             "WriteFile failed (0 / 0) : 31\n",
+                             perror_line("tavo_usb_sendcommand failed", EIO),
+                             {cmd(0, 0, 0x80), cmd(0, 0, 1), cmd(0, 0, 0x83) + " lost"},
+                             2},
+                    run_case{"no_controller", no_devices, {"--channel", "1"}, 1, "", not_found(0, 0), {}}),
+    case_name);
+
+// Any character but 0-9 stops the change before a single key is sent.
+INSTANTIATE_TEST_SUITE_P(
+    invalid_channel, command_line,
+    testing::Values(
+        run_case{"letter", one_controller, {"--channel", "12a"}, 1, "", invalid_channel("12a"), {}},
+        run_case{"sign", one_controller, {"--channel", "-1"}, 1, "", invalid_channel("-1"), {}},
+        run_case{"plus_sign", one_controller, {"--channel", "+1"}, 1, "", invalid_channel("+1"), {}},
+        run_case{"space", one_controller, {"--channel", "1 2"}, 1, "", invalid_channel("1 2"), {}},
+        run_case{"leading_space", one_controller, {"--channel", " 5"}, 1, "", invalid_channel(" 5"), {}},
+        run_case{"decimal_point", one_controller, {"--channel", "1.5"}, 1, "", invalid_channel("1.5"), {}},
+        run_case{
+            "byte_above_127", one_controller, {"--channel", "1\xe9"}, 1, "", invalid_channel("1\xe9"), {}},
+        run_case{"traced_before_rejected",
+                 one_controller,
+                 {"--debug", "--channel", "x"},
+                 1,
+                 "Found device: 6666-f100\nFound tavo control num 0\n- Manufacturer : Tavo Ltd\n"
+                 "sending channel 'x'\n",
+                 invalid_channel("x"),
+                 {}}),
+    case_name);
+
+// The compiled-in setup goes first, as report A then report B.
+const std::vector<std::uint8_t> setup_a0 = {0x00, 0x73, 0x4B, 0x96, 0x96, 0x05, 0xDC, 0x0A, 0x8B};
+const std::vector<std::uint8_t> setup_b0 = {0x00, 0x75, 0x01, 0x7A, 0x7A, 0x7A, 0x7A, 0x7A, 0x7A};
+const std::vector<std::uint8_t> setup_a1 = {0x00, 0x74, 0x4B, 0x96, 0x96, 0x05, 0xDC, 0x0A, 0x8B};
+const std::vector<std::uint8_t> setup_b1 = {0x00, 0x76, 0x01, 0x7A, 0x7A, 0x7A, 0x7A, 0x7A, 0x7A};
+
+std::vector<std::string> then(std::vector<std::string> first, const std::vector<std::string>& rest) {
+    first.insert(first.end(), rest.begin(), rest.end());
+    return first;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    setup, command_line,
+    testing::Values(run_case{"alone_output_0",
+                             one_controller,
+                             {"--setup"},
+                             0,
+                             "",
+                             "",
+                             {frame_text(0, setup_a0), frame_text(0, setup_b0)}},
+                    run_case{"alone_output_1",
+                             one_controller,
+                             {"--box", "1", "--setup"},
+                             0,
+                             "",
+                             "",
+                             {frame_text(0, setup_a1), frame_text(0, setup_b1)}},
+                    run_case{"then_codes",
+                             one_controller,
+                             {"--setup", "0001", "0002"},
+                             0,
+                             "",
+                             "",
+                             {frame_text(0, setup_a0), frame_text(0, setup_b0), cmd(0, 0, 1), cmd(0, 0, 2)}},
+                    run_case{"then_channel",
+                             one_controller,
+                             {"--box", "1", "--setup", "--channel", "5"},
+                             0,
+                             "",
+                             "",
+                             then({frame_text(0, setup_a1), frame_text(0, setup_b1)},
+                                  channel_reports(0, 1, 0, "5")),
+                             2 + backup_index("5")},
+                    run_case{"then_invalid_code",
+                             one_controller,
+                             {"--setup", "0001", "xyz"},
+                             1,
+                             "",
+                             "Invalid command code: 'xyz'\n",
+                             {frame_text(0, setup_a0), frame_text(0, setup_b0), cmd(0, 0, 1)}},
+                    run_case{"not_traced",
+                             one_controller,
+                             {"--debug", "--setup"},
+                             0,
+                             "Found device: 6666-f100\nFound tavo control num 0\n- Manufacturer : Tavo Ltd\n",
+                             "",
+                             {frame_text(0, setup_a0), frame_text(0, setup_b0)}},
+                    run_case{"report_a_refused",
+                             "device 6666:f100 write=refuse error=1167\n",
+                             {"--setup", "--channel", "5"},
+                             1,
+                             "",
+                             "WriteFile failed (1167)\n" + perror_line("tavo_usb_sendconfig failed", EIO),
+                             {frame_text(0, setup_a0) + " lost"}},
+                    run_case{"report_b_short",
+                             "device 6666:f100 write=short after=1\n",
+                             {"--setup", "0001"},
+                             1,
+                             "",
+                             "WriteFile failed (0)\n" + perror_line("tavo_usb_sendconfig failed", EIO),
+                             {frame_text(0, setup_a0), frame_text(0, setup_b0) + " lost"}}),
     case_name);
 
 }  // namespace
