@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "process_harness.h"
+#include "run_process.h"
 
 namespace {
 
@@ -518,5 +519,27 @@ INSTANTIATE_TEST_SUITE_P(
                              "WriteFile failed (0)\n" + perror_line("tavo_usb_sendconfig failed", EIO),
                              {frame_text(0, setup_a0), frame_text(0, setup_b0) + " lost"}}),
     case_name);
+
+}  // namespace
+
+namespace {
+
+// The shipped binary, whatever devices this machine has: its command line
+// must be the one tested above on the fake.
+TEST(shipped_binary, rejects_bad_command_lines_with_the_usage_text) {
+    const std::vector<std::vector<std::string>> command_lines = {{},     {"--box", "2"}, {"--bogus"},
+                                                                 {"-x"}, {"--c", "1"},   {"--channel"}};
+    for (const auto& args : command_lines) {
+        const std::string dir = make_scratch_dir();
+        process_spec spec;
+        spec.program = TAVOCTL_REAL;
+        spec.args = args;
+        spec.scratch_dir = dir;
+        const process_result p = run_process(spec);
+        EXPECT_EQ(p.status, 1) << testing::PrintToString(args);
+        EXPECT_EQ(p.out, "") << testing::PrintToString(args);
+        EXPECT_EQ(p.err, native_lines(expected_usage(TAVOCTL_REAL))) << testing::PrintToString(args);
+    }
+}
 
 }  // namespace
