@@ -1,0 +1,271 @@
+// The HID seam over Windows: SetupAPI lists the HID device interfaces and
+// their paths, the HID class driver (part of Windows, so the controller needs
+// no driver of its own) names each device, and CreateFile / WriteFile carry
+// the reports.
+#include <windows.h>
+// windows.h first: setupapi.h and hidsdi.h rely on its types.
+#include <setupapi.h>
+
+// MinGW-w64's hidsdi.h declares its functions without C linkage for C++.
+extern "C" {
+#include <hidsdi.h>
+}
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <memory>
+#include <new>
+#include <optional>
+#include <span>
+#include <type_traits>
+
+#include "../hid_enum.h"
+#include "../hid_io.h"
+
+static_assert(sizeof(HANDLE) == sizeof(hid_channel), "a HANDLE travels as a hid_channel");
+static_assert(sizeof(WCHAR) == sizeof(std::uint16_t), "the manufacturer string is UTF-16");
+
+namespace {
+
+// Present devices only, as device interfaces.
+constexpr DWORD enumeration_flags = DIGCF_PRESENT | DIGCF_DEVICEINTERFACE;
+static_assert(enumeration_flags == 0x12);
+
+// A controller that stops taking reports must not hold a recording schedule
+// forever; the Linux kernel gives up on a hidraw write after the same time.
+constexpr DWORD write_timeout_ms = 5000;
+
+// What a write that ran out of time reports as its last error: the result
+// of the wait that gave up on it.
+constexpr DWORD write_timeout_error = WAIT_TIMEOUT;
+
+HANDLE handle_of(hid_channel channel) {
+    return reinterpret_cast<HANDLE>(channel);
+}
+
+struct device_info_set_closer {
+    void operator()(HDEVINFO set) const noexcept { SetupDiDestroyDeviceInfoList(set); }
+};
+using device_info_set = std::unique_ptr<std::remove_pointer_t<HDEVINFO>, device_info_set_closer>;
+
+struct handle_closer {
+    void operator()(HANDLE handle) const noexcept { CloseHandle(handle); }
+};
+using owned_handle = std::unique_ptr<std::remove_pointer_t<HANDLE>, handle_closer>;
+
+struct raw_buffer_release {
+    void operator()(void* buffer) const noexcept { ::operator delete(buffer); }
+};
+
+}  // namespace
+
+struct hid_interface {
+    SP_DEVICE_INTERFACE_DATA data;
+};
+
+struct hid_detail {
+    // SP_DEVICE_INTERFACE_DETAIL_DATA_A: the fixed header, then the path.
+    std::unique_ptr<void, raw_buffer_release> buffer;
+};
+
+namespace {
+
+struct enumeration {
+    GUID hid_class;
+    device_info_set set;
+    DWORD next = 0;
+    hid_interface current;
+};
+
+std::optional<enumeration> active;
+
+SP_DEVICE_INTERFACE_DETAIL_DATA_A* detail_data(const hid_detail* detail) {
+    return static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(detail->buffer.get());
+}
+
+}  // namespace
+
+void hid_enum_begin() {
+    active.reset();
+    GUID hid_class{};
+    HidD_GetHidGuid(&hid_class);
+    HDEVINFO set = SetupDiGetClassDevsA(&hid_class, nullptr, nullptr, enumeration_flags);
+    if (set == INVALID_HANDLE_VALUE) {
+        return;  // nothing to list
+    }
+    active.emplace(enumeration{hid_class, device_info_set(set), 0, {}});
+}
+
+const hid_interface* hid_enum_next() {
+    if (!active) {
+        return nullptr;
+    }
+    SP_DEVICE_INTERFACE_DATA& data = active->current.data;
+    data = SP_DEVICE_INTERFACE_DATA{};
+    data.cbSize = sizeof(SP_DEVICE_INTERFACE_DATA);
+    const DWORD index = active->next++;
+    // Fails past the last interface, which ends the enumeration.
+    if (!SetupDiEnumDeviceInterfaces(active->set.get(), nullptr, &active->hid_class, index, &data)) {
+        return nullptr;
+    }
+    return &active->current;
+}
+
+hid_detail_ptr hid_interface_detail(const hid_interface* iface) {
+    if (!active || iface == nullptr) {
+        return nullptr;
+    }
+    SP_DEVICE_INTERFACE_DATA data = iface->data;  // the calls take it non-const
+
+    // The first call only learns the size; it "fails" for want of a buffer.
+    DWORD required = 0;
+    if (SetupDiGetDeviceInterfaceDetailA(active->set.get(), &data, nullptr, 0, &required, nullptr) ||
+        GetLastError() != ERROR_INSUFFICIENT_BUFFER || required == 0) {
+        return nullptr;
+    }
+    const DWORD size = std::max<DWORD>(required, sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A));
+
+    hid_detail_ptr detail(new (std::nothrow) hid_detail{});
+    if (!detail) {
+        return nullptr;
+    }
+    detail->buffer.reset(::operator new(size, std::nothrow));
+    if (!detail->buffer) {
+        return nullptr;
+    }
+    SP_DEVICE_INTERFACE_DETAIL_DATA_A* header = detail_data(detail.get());
+    // The header's own size, not the buffer's: that is how the call knows
+    // which layout of the record the caller was built against.
+    header->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+    if (!SetupDiGetDeviceInterfaceDetailA(active->set.get(), &data, header, size, nullptr, nullptr)) {
+        return nullptr;
+    }
+    // The path ends inside the buffer even if the platform left it unterminated.
+    static_cast<char*>(detail->buffer.get())[size - 1] = '\0';
+    return detail;
+}
+
+const char* hid_detail_path(const hid_detail* detail) {
+    return detail_data(detail)->DevicePath;
+}
+
+void hid_detail_deleter::operator()(hid_detail* detail) const noexcept {
+    delete detail;
+}
+
+void hid_enum_end() {
+    active.reset();
+}
+
+hid_channel hid_open(const char* path, hid_access access) {
+    const bool write_only = access == hid_access::write_only;
+    const DWORD rights = write_only ? GENERIC_WRITE : GENERIC_READ | GENERIC_WRITE;
+    // The write channel is overlapped so that every write can be given up
+    // after a bounded wait (see hid_write).
+    const DWORD attributes = write_only ? FILE_FLAG_OVERLAPPED : 0;
+    HANDLE handle = CreateFileA(path, rights, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                attributes, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return hid_invalid_channel;
+    }
+    return reinterpret_cast<hid_channel>(handle);
+}
+
+bool hid_get_attributes(hid_channel channel, std::uint16_t* vendor, std::uint16_t* product) {
+    HIDD_ATTRIBUTES attributes{};
+    attributes.Size = sizeof(HIDD_ATTRIBUTES);
+    if (!HidD_GetAttributes(handle_of(channel), &attributes)) {
+        return false;
+    }
+    *vendor = attributes.VendorID;
+    *product = attributes.ProductID;
+    return true;
+}
+
+bool hid_get_manufacturer(hid_channel channel, std::span<std::uint16_t> units) {
+    if (units.size_bytes() > ULONG_MAX) {
+        units = units.first(ULONG_MAX / sizeof(std::uint16_t));
+    }
+    return HidD_GetManufacturerString(handle_of(channel), units.data(),
+                                      static_cast<ULONG>(units.size_bytes())) != FALSE;
+}
+
+namespace {
+
+// The errno that perror() should describe for a failed write. A stalled
+// write would be ETIMEDOUT, but msvcrt.dll, the C runtime MinGW links
+// against, has no text for it ("Unknown error"); EAGAIN reads "Resource
+// temporarily unavailable", which is what the user needs to know.
+int errno_for(DWORD error) {
+    switch (error) {
+        case write_timeout_error:
+            return EAGAIN;
+        case ERROR_DEVICE_NOT_CONNECTED:
+            return ENODEV;
+        default:
+            return EIO;
+    }
+}
+
+bool write_failed(DWORD error) {
+    errno = errno_for(error);
+    SetLastError(error);  // last, so that nothing in between can change it
+    return false;
+}
+
+}  // namespace
+
+bool hid_write(hid_channel channel, std::span<const std::uint8_t> bytes, std::size_t* written) {
+    *written = 0;
+    if (bytes.size() > MAXDWORD) {
+        return write_failed(ERROR_INVALID_PARAMETER);
+    }
+    HANDLE device = handle_of(channel);
+    const owned_handle done(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    if (!done) {
+        return write_failed(GetLastError());
+    }
+    OVERLAPPED request{};
+    request.hEvent = done.get();
+    if (!WriteFile(device, bytes.data(), static_cast<DWORD>(bytes.size()), nullptr, &request)) {
+        const DWORD error = GetLastError();
+        if (error != ERROR_IO_PENDING) {
+            return write_failed(error);
+        }
+        const DWORD waited = WaitForSingleObject(done.get(), write_timeout_ms);
+        if (waited != WAIT_OBJECT_0) {
+            const DWORD wait_error = waited == WAIT_TIMEOUT ? write_timeout_error : GetLastError();
+            // The request still points at `bytes` and `request`: take it back
+            // and let it finish before either goes away.
+            CancelIoEx(device, &request);
+            DWORD count = 0;
+            if (!GetOverlappedResult(device, &request, &count, TRUE)) {
+                const DWORD outcome = GetLastError();
+                // Anything but our own cancellation is the device's answer.
+                return write_failed(outcome == ERROR_OPERATION_ABORTED ? wait_error : outcome);
+            }
+            // It completed after all, just before the cancellation.
+            *written = count;
+            SetLastError(ERROR_SUCCESS);
+            return true;
+        }
+    }
+    DWORD count = 0;
+    if (!GetOverlappedResult(device, &request, &count, FALSE)) {
+        return write_failed(GetLastError());
+    }
+    *written = count;
+    // A short write is no error of the platform's: report 0 for it.
+    SetLastError(ERROR_SUCCESS);
+    return true;
+}
+
+void hid_close(hid_channel channel) {
+    CloseHandle(handle_of(channel));
+}
+
+int hid_last_error() {
+    return static_cast<int>(GetLastError());
+}
