@@ -4,7 +4,14 @@
 #include <sstream>
 #include <stdexcept>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+
+#include <algorithm>
+#include <cctype>
+#include <map>
+#include <string_view>
+#else
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -85,6 +92,174 @@ process_result run_process(const process_spec& spec) {
     }
     process_result result;
     result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+    result.out = read_file(out_path);
+    result.err = read_file(err_path);
+    return result;
+}
+
+#else
+
+namespace {
+
+// Closes a Windows handle when the scope ends, whatever the way out.
+struct scoped_handle {
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    explicit scoped_handle(HANDLE h) : handle(h) {}
+    ~scoped_handle() {
+        if (handle != INVALID_HANDLE_VALUE && handle != nullptr) {
+            CloseHandle(handle);
+        }
+    }
+    scoped_handle(const scoped_handle&) = delete;
+    scoped_handle& operator=(const scoped_handle&) = delete;
+};
+
+std::string last_error_text(const std::string& what) {
+    return what + " failed with error " + std::to_string(GetLastError());
+}
+
+// One argument as the C runtime's argv parser reads it back unchanged:
+// quoted, with each run of backslashes doubled where it precedes a quote
+// (the closing one included) and each quote escaped.
+std::string quote_argument(const std::string& arg) {
+    std::string quoted = "\"";
+    std::size_t backslashes = 0;
+    for (const char c : arg) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        if (c == '"') {
+            quoted.append(backslashes * 2 + 1, '\\');
+        } else {
+            quoted.append(backslashes, '\\');
+        }
+        quoted += c;
+        backslashes = 0;
+    }
+    quoted.append(backslashes * 2, '\\');
+    quoted += '"';
+    return quoted;
+}
+
+// The runtime reads the program name up to the closing quote, with no
+// escapes at all, so it can be passed through as long as it has no quote.
+std::string command_line(const process_spec& spec) {
+    if (spec.program.find('"') != std::string::npos) {
+        throw std::runtime_error("a program path cannot hold a quote: " + spec.program);
+    }
+    std::string line = "\"" + spec.program + "\"";
+    for (const std::string& arg : spec.args) {
+        line += ' ';
+        line += quote_argument(arg);
+    }
+    return line;
+}
+
+std::string upper(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    return text;
+}
+
+// The current environment with the spec's variables added or replaced,
+// as the block CreateProcess takes: sorted by name, which Windows compares
+// without case.
+std::string environment_block(const process_spec& spec) {
+    std::map<std::string, std::string> entries;  // upper-case name -> "name=value"
+    char* current = GetEnvironmentStringsA();
+    if (current == nullptr) {
+        throw std::runtime_error(last_error_text("GetEnvironmentStrings"));
+    }
+    for (const char* entry = current; *entry != '\0'; entry += std::string_view(entry).size() + 1) {
+        const std::string text = entry;
+        // Names such as "=C:" begin with the separator itself.
+        const std::size_t equals = text.find('=', 1);
+        entries[upper(text.substr(0, equals))] = text;
+    }
+    FreeEnvironmentStringsA(current);
+    for (const auto& [name, value] : spec.env) {
+        entries[upper(name)] = name + "=" + value;
+    }
+    std::string block;
+    for (const auto& [key, text] : entries) {
+        block += text;
+        block += '\0';
+    }
+    block += '\0';
+    return block;
+}
+
+HANDLE inheritable_file(const std::string& path, DWORD access, DWORD disposition) {
+    SECURITY_ATTRIBUTES inherit{};
+    inherit.nLength = sizeof inherit;
+    inherit.bInheritHandle = TRUE;
+    HANDLE file = CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, disposition,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        throw std::runtime_error(last_error_text("CreateFile " + path));
+    }
+    return file;
+}
+
+}  // namespace
+
+std::string make_scratch_dir() {
+    char temp[MAX_PATH + 1];
+    const DWORD length = GetTempPathA(sizeof temp, temp);
+    if (length == 0 || length > MAX_PATH) {
+        throw std::runtime_error(last_error_text("GetTempPath"));
+    }
+    static unsigned serial = 0;
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        const std::string dir = std::string(temp) + "tavoctl-test-" + std::to_string(GetCurrentProcessId()) +
+                                "-" + std::to_string(++serial);
+        if (CreateDirectoryA(dir.c_str(), nullptr)) {
+            return dir;
+        }
+        if (GetLastError() != ERROR_ALREADY_EXISTS) {
+            throw std::runtime_error(last_error_text("CreateDirectory " + dir));
+        }
+    }
+    throw std::runtime_error("no free scratch folder name");
+}
+
+process_result run_process(const process_spec& spec) {
+    const std::string out_path = spec.scratch_dir + "\\stdout";
+    const std::string err_path = spec.scratch_dir + "\\stderr";
+
+    std::string line = command_line(spec);
+    std::string environment = environment_block(spec);
+    PROCESS_INFORMATION process{};
+    {
+        // The child's copies are all it needs; ours close once it has them.
+        const scoped_handle in(inheritable_file("NUL", GENERIC_READ, OPEN_EXISTING));
+        const scoped_handle out(inheritable_file(out_path, GENERIC_WRITE, CREATE_ALWAYS));
+        const scoped_handle err(inheritable_file(err_path, GENERIC_WRITE, CREATE_ALWAYS));
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = in.handle;
+        startup.hStdOutput = out.handle;
+        startup.hStdError = err.handle;
+        if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, environment.data(), nullptr,
+                            &startup, &process)) {
+            throw std::runtime_error(last_error_text("CreateProcess " + line));
+        }
+    }
+    const scoped_handle process_handle(process.hProcess);
+    const scoped_handle thread_handle(process.hThread);
+
+    if (WaitForSingleObject(process.hProcess, INFINITE) != WAIT_OBJECT_0) {
+        throw std::runtime_error(last_error_text("WaitForSingleObject"));
+    }
+    DWORD code = 0;
+    if (!GetExitCodeProcess(process.hProcess, &code)) {
+        throw std::runtime_error(last_error_text("GetExitCodeProcess"));
+    }
+    process_result result;
+    // A crash ends the process with an NTSTATUS error code, not a status.
+    result.status = (code & 0xC0000000U) == 0xC0000000U ? -1 : static_cast<int>(code);
     result.out = read_file(out_path);
     result.err = read_file(err_path);
     return result;

@@ -1,0 +1,25 @@
+# Cross-built for Windows, the test programs run under Wine (through
+# CMAKE_CROSSCOMPILING_EMULATOR), in a throwaway prefix this build owns.
+set(wine ${CMAKE_CURRENT_LIST_DIR}/wine)
+set(wine_prefix ${CMAKE_BINARY_DIR}/wine-prefix)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${wine} ${wine_prefix} run)
+
+# Creating a prefix takes several seconds and prints lines nothing silences:
+# do it once, at build time, outside every test's time.
+add_custom_command(
+  OUTPUT ${wine_prefix}/.created
+  COMMAND ${wine} ${wine_prefix} create
+  COMMAND ${CMAKE_COMMAND} -E touch ${wine_prefix}/.created
+  COMMENT "Creating the Wine prefix for the tests"
+  VERBATIM)
+add_custom_target(wine_prefix ALL DEPENDS ${wine_prefix}/.created)
+
+# One wineserver, with the prefix's services up, for the whole test run:
+# without it every program would wait for Wine to start again.
+add_test(NAME wine_start COMMAND ${wine} ${wine_prefix} start)
+set_tests_properties(wine_start PROPERTIES FIXTURES_SETUP wine)
+add_test(NAME wine_stop COMMAND ${wine} ${wine_prefix} stop)
+set_tests_properties(wine_stop PROPERTIES FIXTURES_CLEANUP wine)
+
+# Test discovery runs before the fixture, on a cold Wine.
+set(gtest_platform_args PROPERTIES FIXTURES_REQUIRED wine DISCOVERY_TIMEOUT 60)
