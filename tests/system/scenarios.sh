@@ -1,0 +1,120 @@
+# shellcheck shell=bash
+# What tavoctl must do on a real kernel, sourced by tests/system/run.
+#
+# Each scenario names the gadgets plugged in (in this order, which is the
+# hidraw order and so tavoctl's enumeration order), tavoctl's arguments, an
+# optional fault, and what must come of it. Unless stated otherwise a
+# scenario expects status 0, empty stdout and stderr, and no reports at any
+# plugged gadget. Reports are the 8 bytes a gadget receives: the frame less
+# its report ID.
+#
+#   scenario NAME "GADGET..." -- ARG...
+#   fault stall GADGET            GADGET never reads while tavoctl runs
+#   fault unplug GADGET N         GADGET is unplugged once N reports arrived
+#   status N
+#   stdout LINE...                each LINE ends with a newline
+#   stderr LINE...
+#   reports GADGET REPORT...
+#   pause GADGET N MS             at least MS between reports N-1 and N (from 0)
+
+# The command report for a code, as the controller receives it.
+cmd() {  # cmd OUTPUT CODE
+  local code=$((16#$2))
+  printf '%02x %02x %02x 7a 7a 7a 7a 7a' $((0x30 + $1)) $((code >> 8)) $((code & 0xff))
+}
+
+setup_a0="73 4b 96 96 05 dc 0a 8b"
+setup_b0="75 01 7a 7a 7a 7a 7a 7a"
+setup_a1="74 4b 96 96 05 dc 0a 8b"
+setup_b1="76 01 7a 7a 7a 7a 7a 7a"
+
+# The manufacturer line narrows each UTF-16 unit to its low byte: U+00E4
+# becomes the byte E4.
+second_manufacturer_narrowed=$'T\xe4vo Zwei'
+
+scenario codes_to_output_0 "ctl0" -- 0001 0C03 ffff
+reports ctl0 "$(cmd 0 0001)" "$(cmd 0 0c03)" "$(cmd 0 ffff)"
+
+scenario codes_to_output_1 "ctl0" -- --box 1 0C03 0C05 0C06
+reports ctl0 "$(cmd 1 0c03)" "$(cmd 1 0c05)" "$(cmd 1 0c06)"
+
+scenario controller_1_of_two "ctl0 ctl1" -- --controller 1 --box 1 0C03
+reports ctl1 "$(cmd 1 0c03)"
+
+scenario controller_0_of_two "ctl0 ctl1" -- --controller 0 0080
+reports ctl0 "$(cmd 0 0080)"
+
+scenario foreign_device_not_counted "ctl0 other ctl1" -- --controller 1 0002
+reports ctl1 "$(cmd 0 0002)"
+
+scenario foreign_device_first "other ctl0" -- 0003
+reports ctl0 "$(cmd 0 0003)"
+
+scenario debug_trace "other ctl0 ctl1" -- --debug --controller 1 --box 1 0C03 0080
+stdout "Found device: 6666-f101" \
+  "Found device: 6666-f100" \
+  "Found tavo control num 0" \
+  "Found device: 6666-f100" \
+  "Found tavo control num 1" \
+  "- Manufacturer : $second_manufacturer_narrowed" \
+  "sending code 0c03 to output 1" \
+  "sending cmd 0c03 to output 1: bytes 49, 12, 3" \
+  "sending code 0080 to output 1" \
+  "sending cmd 0080 to output 1: bytes 49, 0, 128"
+reports ctl1 "$(cmd 1 0c03)" "$(cmd 1 0080)"
+
+scenario debug_stops_at_the_controller "ctl0 other" -- --debug
+stdout "Found device: 6666-f100" \
+  "Found tavo control num 0" \
+  "- Manufacturer : Tavo Systems Ltd"
+
+scenario channel_tavo "ctl0" -- --channel 123
+reports ctl0 "$(cmd 0 0080)" "$(cmd 0 0001)" "$(cmd 0 0002)" "$(cmd 0 0003)" "$(cmd 0 0083)"
+pause ctl0 4 2000
+
+scenario channel_tavo_plus "ctl0" -- --tavo+ --box 1 --channel 356
+reports ctl0 "$(cmd 1 0c80)" "$(cmd 1 0c03)" "$(cmd 1 0c05)" "$(cmd 1 0c06)" "$(cmd 1 0c83)"
+pause ctl0 4 2000
+
+scenario setup_output_0_then_codes "ctl0" -- --setup 0001 0002
+reports ctl0 "$setup_a0" "$setup_b0" "$(cmd 0 0001)" "$(cmd 0 0002)"
+
+scenario setup_output_1_then_codes "ctl0" -- --setup --box 1 0C03
+reports ctl0 "$setup_a1" "$setup_b1" "$(cmd 1 0c03)"
+
+scenario invalid_code_after_valid "ctl0" -- 0001 0002 zz 0003
+status 1
+stderr "Invalid command code: 'zz'"
+reports ctl0 "$(cmd 0 0001)" "$(cmd 0 0002)"
+
+scenario unplugged_during_pause "ctl0" -- --channel 12
+fault unplug ctl0 3
+status 1
+stdout "WriteFile failed (0 / 0) : 19"
+stderr "tavo_usb_sendcommand failed: No such device"
+reports ctl0 "$(cmd 0 0080)" "$(cmd 0 0001)" "$(cmd 0 0002)"
+
+# f_hid keeps four OUT requests queued; the fifth report finds none and the
+# host gives up on it after usbhid's 5 s.
+scenario stalled_controller "ctl0" -- 0001 0002 0003 0004 0005 0006
+fault stall ctl0
+status 1
+stdout "WriteFile failed (0 / 0) : 110"
+stderr "tavo_usb_sendcommand failed: Connection timed out"
+reports ctl0 "$(cmd 0 0001)" "$(cmd 0 0002)" "$(cmd 0 0003)" "$(cmd 0 0004)"
+
+scenario no_hid_devices "" -- 0001
+status 1
+stderr "tavo_usb_finddevice(0) failed to find device 6666-f100" \
+  "unable to find tavo controller number 0"
+
+scenario only_a_foreign_device "other" -- --debug 0001
+status 1
+stdout "Found device: 6666-f101"
+stderr "tavo_usb_finddevice(0) failed to find device 6666-f100" \
+  "unable to find tavo controller number 0"
+
+scenario controller_past_the_last "ctl0 other ctl1" -- --controller 2 0001
+status 1
+stderr "tavo_usb_finddevice(2) failed to find device 6666-f100" \
+  "unable to find tavo controller number 2"

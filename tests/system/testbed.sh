@@ -1,0 +1,274 @@
+# shellcheck shell=bash
+# The VM testbed, sourced by tests/system/run: Debian's own kernel fetched
+# into a cache, an initramfs around the guest init, one boot under QEMU and
+# the results it sends back.
+
+testbed_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+
+# Modules the guest loads; their dependencies come along from modules.dep.
+# hidraw is built into Debian's kernel.
+guest_modules=(dummy_hcd libcomposite usb_f_hid hid usbhid hid-generic)
+
+die() {
+  echo "system test: $*" >&2
+  exit 1
+}
+
+as_root() {
+  if [ "$(id -u)" -eq 0 ]; then
+    "$@"
+  else
+    sudo "$@"
+  fi
+}
+
+need_static() {  # need_static FILE
+  [ -x "$1" ] || die "$1: no such program"
+  if readelf -l "$1" | grep -q 'program interpreter'; then
+    die "$1 is linked dynamically; the VM has no C library (build with the 'system' preset)"
+  fi
+}
+
+# --- the kernel ------------------------------------------------------------
+
+# The kernel package apt offers for this release, as NAME=VERSION.
+kernel_package() {
+  local name version
+  name=$(apt-cache depends linux-image-amd64 2>/dev/null |
+    sed -n 's/^ *Depends: \(linux-image-[0-9][^ ]*-amd64\)$/\1/p' | head -n 1)
+  [ -n "$name" ] || return 1
+  version=$(apt-cache policy "$name" | sed -n 's/^ *Candidate: //p')
+  [ -n "$version" ] && [ "$version" != "(none)" ] || return 1
+  echo "$name=$version"
+}
+
+# Writes the kernel's uncompressed ELF image (vmlinux) from its bzImage, as
+# scripts/extract-vmlinux does, but going straight to the payload that the
+# boot header points at. Under TCG the ELF boots in about half the time.
+extract_vmlinux() {  # extract_vmlinux BZIMAGE OUT
+  local setup_sects payload_offset payload_length start magic
+  setup_sects=$(od -An -tu1 -j $((0x1f1)) -N1 "$1" | tr -d ' ')
+  [ "$setup_sects" -eq 0 ] && setup_sects=4
+  read -r payload_offset payload_length < <(od -An -tu4 -j $((0x248)) -N8 "$1")
+  start=$(((setup_sects + 1) * 512 + payload_offset))
+  magic=$(od -An -tx1 -j "$start" -N6 "$1" | tr -d ' \n')
+  # The payload may carry the uncompressed size after the stream: decompress
+  # the first stream only and judge the result by its ELF header.
+  case "$magic" in
+    fd377a585a00) tail -c +$((start + 1)) "$1" | head -c "$payload_length" | xz -dc --single-stream >"$2" ;;
+    1f8b*) tail -c +$((start + 1)) "$1" | head -c "$payload_length" | gzip -dc >"$2" 2>/dev/null ;;
+    28b52ffd*) tail -c +$((start + 1)) "$1" | head -c $((payload_length - 4)) | zstd -qdc >"$2" ;;
+    *) return 1 ;;
+  esac || true
+  [ "$(od -An -tx1 -N4 "$2" | tr -d ' \n')" = 7f454c46 ]
+}
+
+# Copies the guest's modules and everything they depend on from an unpacked
+# kernel package into DEST, uncompressed, with a modules.dep of their own.
+copy_modules() {  # copy_modules TREE KVER DEST
+  local tree=$1 kver=$2 dest=$3 dep name module wanted=() todo=() seen=" "
+  # The package leaves modules.dep to its install script: make it here.
+  /bin/busybox depmod -b "$tree" "$kver" || die "depmod failed on kernel $kver"
+  dep=$tree/lib/modules/$kver/modules.dep
+  for name in "${guest_modules[@]}"; do
+    # modules.dep names the files as the source tree spells them, '-' or '_'.
+    module=$(grep -oE "^([^:]*/)?${name//[-_]/[-_]}\.ko(\.(xz|zst|gz))?:" "$dep" | cut -d: -f1)
+    [ -n "$module" ] || die "kernel $kver has no module $name"
+    todo+=("$module")
+  done
+  while [ "${#todo[@]}" -gt 0 ]; do
+    module=${todo[0]}
+    todo=("${todo[@]:1}")
+    case "$seen" in *" $module "*) continue ;; esac
+    seen+="$module "
+    wanted+=("$module")
+    # shellcheck disable=SC2207
+    todo+=($(awk -F': *' -v m="$module" '$1 == m { print $2 }' "$dep"))
+  done
+  for module in "${wanted[@]}"; do
+    mkdir -p "$dest/lib/modules/$kver/$(dirname "$module")"
+    case "$module" in
+      *.ko) cp "$tree/lib/modules/$kver/$module" "$dest/lib/modules/$kver/$module" ;;
+      *.ko.xz) xz -dc "$tree/lib/modules/$kver/$module" >"$dest/lib/modules/$kver/${module%.xz}" ;;
+      *.ko.zst) zstd -qdc "$tree/lib/modules/$kver/$module" >"$dest/lib/modules/$kver/${module%.zst}" ;;
+      *.ko.gz) gzip -dc "$tree/lib/modules/$kver/$module" >"$dest/lib/modules/$kver/${module%.gz}" ;;
+    esac
+  done
+  /bin/busybox depmod -b "$dest" "$kver" || die "depmod failed on the guest's modules"
+}
+
+# Unpacks the kernel package DEB into DIR: boot/vmlinux (or boot/vmlinuz
+# when it cannot be unpacked), modules/lib/modules/KVER/..., version.
+unpack_kernel() {  # unpack_kernel DEB DIR
+  local deb=$1 dir=$2 tmp kver
+  echo "system test: unpacking $(basename "$deb")" >&2
+  tmp=$dir.unpacked
+  rm -rf "$dir" "$tmp"
+  mkdir -p "$tmp" "$dir/boot"
+  dpkg-deb -x "$deb" "$tmp"
+  kver=$(ls "$tmp/lib/modules")
+  if [ -z "$kver" ] || [ "$(echo "$kver" | wc -l)" -ne 1 ]; then
+    die "$deb holds no single kernel"
+  fi
+  cp "$tmp/boot/vmlinuz-$kver" "$dir/boot/vmlinuz"
+  if ! extract_vmlinux "$dir/boot/vmlinuz" "$dir/boot/vmlinux"; then
+    echo "system test: cannot unpack vmlinux; booting the compressed kernel" >&2
+    rm -f "$dir/boot/vmlinux"
+  fi
+  copy_modules "$tmp" "$kver" "$dir/modules"
+  echo "$kver" >"$dir/version"
+  rm -rf "$tmp"
+  touch "$dir/ready"
+}
+
+# Downloads NAME=VERSION into CACHE/debs/NAME=VERSION/ unless it is there.
+fetch_kernel() {  # fetch_kernel CACHE NAME=VERSION
+  local into=$1/debs/$2 sandbox=()
+  ls "$into"/*.deb >/dev/null 2>&1 && return 0
+  echo "system test: fetching $2" >&2
+  rm -rf "$into"
+  mkdir -p "$into"
+  [ "$(id -u)" -eq 0 ] && sandbox=(-o APT::Sandbox::User=root)
+  (cd "$into" && apt-get -q "${sandbox[@]}" download "$2" >/dev/null)
+}
+
+# Sets kernel_dir to a prepared kernel in CACHE (see unpack_kernel), the one
+# that apt offers now. Fetches and prepares it once; later runs reuse it.
+prepare_kernel() {  # prepare_kernel CACHE
+  local cache=$1 package lock
+  mkdir -p "$cache"
+  exec {lock}>"$cache/.lock"
+  flock -w 900 "$lock" || die "$cache is locked by another run"
+
+  package=$(kernel_package) || package=""
+  if [ -z "$package" ] || { [ ! -e "$cache/${package/=/_}/ready" ] && ! fetch_kernel "$cache" "$package"; }; then
+    # No lists yet, or lists that name a version the archive no longer has.
+    as_root apt-get update -q >/dev/null || true
+    package=$(kernel_package) || die "apt offers no linux-image package for this release"
+    if [ ! -e "$cache/${package/=/_}/ready" ] && ! fetch_kernel "$cache" "$package"; then
+      die "cannot download $package"
+    fi
+  fi
+  kernel_dir=$cache/${package/=/_}
+  if [ ! -e "$kernel_dir/ready" ]; then
+    unpack_kernel "$(ls "$cache/debs/$package"/*.deb | head -n 1)" "$kernel_dir"
+  fi
+  exec {lock}>&-
+}
+
+kernel_image() {
+  if [ -e "$kernel_dir/boot/vmlinux" ]; then
+    echo "$kernel_dir/boot/vmlinux"
+  else
+    echo "$kernel_dir/boot/vmlinuz"
+  fi
+}
+
+# --- the initramfs ---------------------------------------------------------
+
+# The controllers and the one foreign HID device: name, vendor, product,
+# manufacturer string.
+gadget_table() {
+  printf '%s\n' \
+    "other 0x6666 0xf101 Other Corp" \
+    "ctl0 0x6666 0xf100 Tavo Systems Ltd" \
+    "ctl1 0x6666 0xf100 ${second_manufacturer}"
+}
+# Not plain ASCII, to see what the manufacturer line makes of it.
+second_manufacturer=$'T\xc3\xa4vo Zwei'
+
+# A vendor-defined collection with one 8-byte output report and no report
+# IDs, the controller's shape.
+report_descriptor() {
+  printf '\x06\x00\xff'  # Usage Page (Vendor 0xFF00)
+  printf '\x09\x01'      # Usage (1)
+  printf '\xa1\x01'      # Collection (Application)
+  printf '\x15\x00'      #   Logical Minimum (0)
+  printf '\x26\xff\x00'  #   Logical Maximum (255)
+  printf '\x75\x08'      #   Report Size (8)
+  printf '\x95\x08'      #   Report Count (8)
+  printf '\x09\x02'      #   Usage (2)
+  printf '\x91\x02'      #   Output (Data, Variable, Absolute)
+  printf '\xc0'          # End Collection
+}
+
+# Lays out the guest's root in ROOT: busybox, the modules, the programs and
+# init. The caller adds what the guest is to do under ROOT/testbed.
+make_guest_root() {  # make_guest_root ROOT TAVOCTL HELPERS_DIR
+  local root=$1 program
+  rm -rf "$root"
+  mkdir -p "$root"/{bin,dev,proc,sys,tmp,testbed}
+  need_static /bin/busybox
+  cp /bin/busybox "$root/bin/busybox"
+  need_static "$2"
+  cp "$2" "$root/bin/tavoctl"
+  for program in gadget_reader timed_run plain_writer; do
+    need_static "$3/$program"
+    cp "$3/$program" "$root/bin/$program"
+  done
+  cp -R "$kernel_dir/modules/lib" "$root/lib"
+  cp "$testbed_dir/guest/init" "$root/init"
+  chmod 755 "$root/init"
+  gadget_table >"$root/testbed/gadgets"
+  report_descriptor >"$root/testbed/report_desc"
+}
+
+pack_initramfs() {  # pack_initramfs ROOT OUT
+  (cd "$1" && find . | LC_ALL=C sort | cpio -o -H newc -R 0:0 --quiet) >"$2"
+}
+
+# --- one boot --------------------------------------------------------------
+
+# Boots the guest and waits for it to power off, at most SECONDS. Leaves the
+# console in WORK/console.log and the results channel in WORK/results.log.
+boot_guest() {  # boot_guest WORK SECONDS
+  local work=$1 status=0
+  rm -f "$work/console.log" "$work/results.log"
+  # TCG: /dev/kvm here may be nested, where a stock kernel hangs silently.
+  timeout -k 10 "$2" qemu-system-x86_64 \
+    -accel tcg -m 512 -smp 1 -nodefaults -no-user-config -display none -no-reboot \
+    -kernel "$(kernel_image)" -initrd "$work/initramfs.cpio" \
+    -append "console=ttyS0 panic=-1 loglevel=4" \
+    -serial "file:$work/console.log" -serial "file:$work/results.log" \
+    </dev/null >"$work/qemu.log" 2>&1 || status=$?
+  if [ "$status" -eq 124 ] || [ "$status" -eq 137 ]; then
+    echo "system test: the VM did not finish within $2 s" >&2
+  elif [ "$status" -ne 0 ]; then
+    echo "system test: qemu failed (status $status):" >&2
+    cat "$work/qemu.log" >&2
+  fi
+  return "$status"
+}
+
+# Unpacks the results channel into DIR/NAME/FILE. Fails, showing the console,
+# if the guest gave up or never finished.
+decode_results() {  # decode_results WORK DIR
+  local work=$1 dir=$2 line file="" fatal=""
+  rm -rf "$dir"
+  mkdir -p "$dir"
+  while IFS= read -r line || [ -n "$line" ]; do
+    line=${line%$'\r'}
+    case "$line" in
+      "@@file "*)
+        file=$dir/${line#@@file }
+        mkdir -p "$(dirname "$file")"
+        : >"$file.b64"
+        ;;
+      "@@end")
+        base64 -d "$file.b64" >"$file" || die "corrupt result $file"
+        rm -f "$file.b64"
+        file=""
+        ;;
+      "@@fatal "*) fatal=${line#@@fatal } ;;
+      "@@done") touch "$dir/.done" ;;
+      "@@"*) ;;
+      *) [ -n "$file" ] && echo "$line" >>"$file.b64" ;;
+    esac
+  done <"$work/results.log"
+  if [ -n "$fatal" ] || [ ! -e "$dir/.done" ]; then
+    echo "system test: the testbed failed: ${fatal:-the guest stopped before it was done}" >&2
+    echo "--- last lines of the VM's console:" >&2
+    tail -n 40 "$work/console.log" >&2
+    return 1
+  fi
+}
