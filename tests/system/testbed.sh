@@ -129,7 +129,7 @@ fetch_kernel() {  # fetch_kernel CACHE NAME=VERSION
   rm -rf "$into"
   mkdir -p "$into"
   [ "$(id -u)" -eq 0 ] && sandbox=(-o APT::Sandbox::User=root)
-  (cd "$into" && apt-get -q "${sandbox[@]}" download "$2" >/dev/null)
+  (cd "$into" && timeout 900 apt-get -q "${sandbox[@]}" download "$2" >/dev/null)
 }
 
 # Sets kernel_dir to a prepared kernel in CACHE (see unpack_kernel), the one
@@ -143,7 +143,7 @@ prepare_kernel() {  # prepare_kernel CACHE
   package=$(kernel_package) || package=""
   if [ -z "$package" ] || { [ ! -e "$cache/${package/=/_}/ready" ] && ! fetch_kernel "$cache" "$package"; }; then
     # No lists yet, or lists that name a version the archive no longer has.
-    as_root apt-get update -q >/dev/null || true
+    as_root timeout 900 apt-get update -q >/dev/null || true
     package=$(kernel_package) || die "apt offers no linux-image package for this release"
     if [ ! -e "$cache/${package/=/_}/ready" ] && ! fetch_kernel "$cache" "$package"; then
       die "cannot download $package"
@@ -225,6 +225,7 @@ boot_guest() {  # boot_guest WORK SECONDS
   local work=$1 status=0
   rm -f "$work/console.log" "$work/results.log"
   # TCG: /dev/kvm here may be nested, where a stock kernel hangs silently.
+  # One vCPU: gadget_reader's timestamps rely on it (see there).
   timeout -k 10 "$2" qemu-system-x86_64 \
     -accel tcg -m 512 -smp 1 -nodefaults -no-user-config -display none -no-reboot \
     -kernel "$(kernel_image)" -initrd "$work/initramfs.cpio" \

@@ -8,8 +8,14 @@
 // reader is in place. SIGTERM stops it after it has read whatever is queued.
 // It never outlives MAX_SECONDS (default 120), so a forgotten reader cannot
 // hold up the VM.
+//
+// The reader runs as a real-time task on the VM's one CPU: woken by a
+// report's arrival, it runs (and takes the time) before the writer gets the
+// CPU back from its write, so a timestamp never falls after the writer's next
+// step, however late the host lets the VM run.
 #include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -103,6 +109,13 @@ int main(int argc, char** argv) {
     action.sa_flags = 0;  // no SA_RESTART: a stop must cut a wait short
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
+
+    sched_param priority{};
+    priority.sched_priority = 50;
+    if (sched_setscheduler(0, SCHED_FIFO, &priority) != 0) {
+        std::fprintf(stderr, "gadget_reader: cannot run as a real-time task: %s\n", std::strerror(errno));
+        return 1;
+    }
 
     const int device = ::open(argv[1], O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (device < 0) {
