@@ -1,6 +1,7 @@
 #include "process_harness.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <sstream>
 #include <stdexcept>
 
@@ -63,6 +64,8 @@ tavoctl_run run_tavoctl_fake(const std::string& scenario, const std::vector<std:
     run.out = p.out;
     run.err = p.err;
     run.reports = parse_log(read_file(log_path));
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
     return run;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 
 #include "process_harness.h"
 #include "run_process.h"
@@ -539,6 +540,8 @@ TEST(shipped_binary, rejects_bad_command_lines_with_the_usage_text) {
         EXPECT_EQ(p.status, 1) << testing::PrintToString(args);
         EXPECT_EQ(p.out, "") << testing::PrintToString(args);
         EXPECT_EQ(p.err, native_lines(expected_usage(TAVOCTL_REAL))) << testing::PrintToString(args);
+        std::error_code ignored;
+        std::filesystem::remove_all(dir, ignored);
     }
 }
 
