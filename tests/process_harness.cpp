@@ -52,12 +52,12 @@ tavoctl_run run_tavoctl_fake(const std::string& scenario, const std::vector<std:
     write_file(scenario_path, scenario);
     write_file(log_path, "");
 
-    process_spec spec;
-    spec.program = TAVOCTL_FAKE;
-    spec.args = args;
-    spec.env = {{"TAVO_FAKE_SCENARIO", scenario_path}, {"TAVO_FAKE_LOG", log_path}};
-    spec.scratch_dir = dir;
-    const process_result p = run_process(spec);
+    process_request request;
+    request.program = TAVOCTL_FAKE;
+    request.args = args;
+    request.env = {{"TAVO_FAKE_SCENARIO", scenario_path}, {"TAVO_FAKE_LOG", log_path}};
+    request.scratch_dir = dir;
+    const process_result p = run_process(request);
 
     tavoctl_run run;
     run.status = p.status;

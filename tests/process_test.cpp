@@ -532,11 +532,11 @@ TEST(shipped_binary, rejects_bad_command_lines_with_the_usage_text) {
                                                                  {"-x"}, {"--c", "1"},   {"--channel"}};
     for (const auto& args : command_lines) {
         const std::string dir = make_scratch_dir();
-        process_spec spec;
-        spec.program = TAVOCTL_REAL;
-        spec.args = args;
-        spec.scratch_dir = dir;
-        const process_result p = run_process(spec);
+        process_request request;
+        request.program = TAVOCTL_REAL;
+        request.args = args;
+        request.scratch_dir = dir;
+        const process_result p = run_process(request);
         EXPECT_EQ(p.status, 1) << testing::PrintToString(args);
         EXPECT_EQ(p.out, "") << testing::PrintToString(args);
         EXPECT_EQ(p.err, native_lines(expected_usage(TAVOCTL_REAL))) << testing::PrintToString(args);

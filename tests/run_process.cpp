@@ -45,15 +45,15 @@ std::string make_scratch_dir() {
     return pattern;
 }
 
-process_result run_process(const process_spec& spec) {
-    const std::string out_path = spec.scratch_dir + "/stdout";
-    const std::string err_path = spec.scratch_dir + "/stderr";
+process_result run_process(const process_request& request) {
+    const std::string out_path = request.scratch_dir + "/stdout";
+    const std::string err_path = request.scratch_dir + "/stderr";
 
     std::vector<std::string> env_text;
     for (char** e = environ; *e != nullptr; ++e) {
         env_text.emplace_back(*e);
     }
-    for (const auto& [name, value] : spec.env) {
+    for (const auto& [name, value] : request.env) {
         env_text.push_back(name + "=" + value);
     }
     std::vector<char*> envp;
@@ -62,8 +62,8 @@ process_result run_process(const process_spec& spec) {
     }
     envp.push_back(nullptr);
 
-    std::vector<std::string> arg_text{spec.program};
-    arg_text.insert(arg_text.end(), spec.args.begin(), spec.args.end());
+    std::vector<std::string> arg_text{request.program};
+    arg_text.insert(arg_text.end(), request.args.begin(), request.args.end());
     std::vector<char*> argv;
     for (auto& a : arg_text) {
         argv.push_back(a.data());
@@ -81,7 +81,7 @@ process_result run_process(const process_spec& spec) {
         if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) {
             _exit(126);
         }
-        execve(spec.program.c_str(), argv.data(), envp.data());
+        execve(request.program.c_str(), argv.data(), envp.data());
         _exit(127);
     }
     int wstatus = 0;
@@ -144,12 +144,12 @@ std::string quote_argument(const std::string& arg) {
 
 // The runtime reads the program name up to the closing quote, with no
 // escapes at all, so it can be passed through as long as it has no quote.
-std::string command_line(const process_spec& spec) {
-    if (spec.program.find('"') != std::string::npos) {
-        throw std::runtime_error("a program path cannot hold a quote: " + spec.program);
+std::string command_line(const process_request& request) {
+    if (request.program.find('"') != std::string::npos) {
+        throw std::runtime_error("a program path cannot hold a quote: " + request.program);
     }
-    std::string line = "\"" + spec.program + "\"";
-    for (const std::string& arg : spec.args) {
+    std::string line = "\"" + request.program + "\"";
+    for (const std::string& arg : request.args) {
         line += ' ';
         line += quote_argument(arg);
     }
@@ -162,10 +162,10 @@ std::string upper(std::string text) {
     return text;
 }
 
-// The current environment with the spec's variables added or replaced,
+// The current environment with the request's variables added or replaced,
 // as the block CreateProcess takes: sorted by name, which Windows compares
 // without case.
-std::string environment_block(const process_spec& spec) {
+std::string environment_block(const process_request& request) {
     std::map<std::string, std::string> entries;  // upper-case name -> "name=value"
     char* current = GetEnvironmentStringsA();
     if (current == nullptr) {
@@ -178,7 +178,7 @@ std::string environment_block(const process_spec& spec) {
         entries[upper(text.substr(0, equals))] = text;
     }
     FreeEnvironmentStringsA(current);
-    for (const auto& [name, value] : spec.env) {
+    for (const auto& [name, value] : request.env) {
         entries[upper(name)] = name + "=" + value;
     }
     std::string block;
@@ -224,12 +224,12 @@ std::string make_scratch_dir() {
     throw std::runtime_error("no free scratch folder name");
 }
 
-process_result run_process(const process_spec& spec) {
-    const std::string out_path = spec.scratch_dir + "\\stdout";
-    const std::string err_path = spec.scratch_dir + "\\stderr";
+process_result run_process(const process_request& request) {
+    const std::string out_path = request.scratch_dir + "\\stdout";
+    const std::string err_path = request.scratch_dir + "\\stderr";
 
-    std::string line = command_line(spec);
-    std::string environment = environment_block(spec);
+    std::string line = command_line(request);
+    std::string environment = environment_block(request);
     PROCESS_INFORMATION process{};
     {
         // The child's copies are all it needs; ours close once it has them.

@@ -12,14 +12,14 @@ struct process_result {
     std::string err;
 };
 
-struct process_spec {
+struct process_request {
     std::string program;
     std::vector<std::string> args;                         // not including argv[0]
     std::vector<std::pair<std::string, std::string>> env;  // added to the current environment
     std::string scratch_dir;                               // where stdout and stderr are collected
 };
 
-process_result run_process(const process_spec& spec);
+process_result run_process(const process_request& request);
 
 // A fresh, empty folder for one test's files.
 std::string make_scratch_dir();
