@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,20 +39,16 @@ struct enumeration {
     hid_interface current;
 };
 
-enumeration* active = nullptr;
+std::optional<enumeration> active;
 
 }  // namespace
 
 void hid_enum_begin() {
-    delete active;
-    active = new (std::nothrow) enumeration{};
-    if (active != nullptr) {
-        active->names = linux_hidraw_names(sysfs_root);
-    }
+    active.emplace(enumeration{linux_hidraw_names(sysfs_root), 0, {}});
 }
 
 const hid_interface* hid_enum_next() {
-    if (active == nullptr || active->next >= active->names.size()) {
+    if (!active || active->next >= active->names.size()) {
         return nullptr;
     }
     active->current.name = active->names[active->next++];
@@ -76,8 +73,7 @@ void hid_detail_deleter::operator()(hid_detail* detail) const noexcept {
 }
 
 void hid_enum_end() {
-    delete active;
-    active = nullptr;
+    active.reset();
 }
 
 hid_channel hid_open(const char* path, hid_access access) {
