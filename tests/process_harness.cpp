@@ -45,7 +45,8 @@ std::vector<received_report> parse_log(const std::string& log) {
 
 }  // namespace
 
-tavoctl_run run_tavoctl_fake(const std::string& scenario, const std::vector<std::string>& args) {
+tavoctl_run run_tavoctl_fake(const std::string& scenario, const std::vector<std::string>& args,
+                             bool one_pipe) {
     const std::string dir = make_scratch_dir();
     const std::string scenario_path = dir + "/scenario";
     const std::string log_path = dir + "/log";
@@ -57,6 +58,7 @@ tavoctl_run run_tavoctl_fake(const std::string& scenario, const std::vector<std:
     request.args = args;
     request.env = {{"TAVO_FAKE_SCENARIO", scenario_path}, {"TAVO_FAKE_LOG", log_path}};
     request.scratch_dir = dir;
+    request.one_pipe = one_pipe;
     const process_result p = run_process(request);
 
     tavoctl_run run;

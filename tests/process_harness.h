@@ -20,8 +20,10 @@ struct tavoctl_run {
     std::vector<std::string> report_texts() const;
 };
 
-// `scenario` lists the fake's devices (see fake_scenario.cpp).
-tavoctl_run run_tavoctl_fake(const std::string& scenario, const std::vector<std::string>& args);
+// `scenario` lists the fake's devices (see fake_scenario.cpp). With
+// `one_pipe`, both streams come through one pipe, into `out`.
+tavoctl_run run_tavoctl_fake(const std::string& scenario, const std::vector<std::string>& args,
+                             bool one_pipe = false);
 
 // The reports tavoctl should send, in the harness's text form.
 std::string command_report_text(int device, int output, std::uint16_t code);

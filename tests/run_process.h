@@ -17,6 +17,7 @@ struct process_request {
     std::vector<std::string> args;                         // not including argv[0]
     std::vector<std::pair<std::string, std::string>> env;  // added to the current environment
     std::string scratch_dir;                               // where stdout and stderr are collected
+    bool one_pipe = false;  // both streams into one pipe, as "2>&1 |" does; read back as `out`
 };
 
 process_result run_process(const process_request& request);

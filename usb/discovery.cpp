@@ -3,6 +3,7 @@
 
 #include "hid_enum.h"
 #include "hid_io.h"
+#include "print_line.h"
 #include "tavo_usb.h"
 
 namespace {
@@ -50,11 +51,11 @@ int tavo_usb_finddevice(tavo_usb_handle* handle, int wanted) {
             // A device that cannot name itself cannot be a controller.
             if (hid_get_attributes(query, &vendor, &product)) {
                 if (handle->debug != 0) {
-                    std::printf("Found device: %04x-%04x\n", unsigned{vendor}, unsigned{product});
+                    print_line("Found device: %04x-%04x\n", unsigned{vendor}, unsigned{product});
                 }
                 if (vendor == tavo_vendor_id && product == tavo_product_id) {
                     if (handle->debug != 0) {
-                        std::printf("Found tavo control num %d\n", matches);
+                        print_line("Found tavo control num %d\n", matches);
                     }
                     if (matches == wanted) {
                         handle->write_handle = hid_open(path, hid_access::write_only);
