@@ -8,7 +8,11 @@
 # plugged gadget. Reports are the 8 bytes a gadget receives: the frame less
 # its report ID.
 #
-#   scenario NAME "GADGET..." -- ARG...
+#   scenario NAME "GADGET..." -- ARG...   ("keep": as the scenario before left them)
+#   userland                      run in the guest's Debian userland (a chroot)
+#   before COMMAND                a shell command run there first
+#   only linux|wine STEP...       a step for the Linux build alone, or for
+#                                 tavoctl.exe under Wine (tests/system/run --windows)
 #   fault stall GADGET            GADGET never reads while tavoctl runs
 #   fault unplug GADGET N         GADGET is unplugged once N reports arrived
 #   status N
@@ -61,12 +65,26 @@ stdout "Found device: 6666-f101" \
   "sending cmd 0c03 to output 1: bytes 49, 12, 3" \
   "sending code 0080 to output 1" \
   "sending cmd 0080 to output 1: bytes 49, 0, 128"
+# Wine lists the HID devices in the order of their IDs, not of their arrival
+# as Windows does, and its hidraw bridge names every manufacturer "hidraw".
+only wine stdout "Found device: 6666-f100" \
+  "Found tavo control num 0" \
+  "Found device: 6666-f100" \
+  "Found tavo control num 1" \
+  "- Manufacturer : hidraw" \
+  "sending code 0c03 to output 1" \
+  "sending cmd 0c03 to output 1: bytes 49, 12, 3" \
+  "sending code 0080 to output 1" \
+  "sending cmd 0080 to output 1: bytes 49, 0, 128"
 reports ctl1 "$(cmd 1 0c03)" "$(cmd 1 0080)"
 
 scenario debug_stops_at_the_controller "ctl0 other" -- --debug
 stdout "Found device: 6666-f100" \
   "Found tavo control num 0" \
   "- Manufacturer : Tavo Systems Ltd"
+only wine stdout "Found device: 6666-f100" \
+  "Found tavo control num 0" \
+  "- Manufacturer : hidraw"  # Wine's bridge; Windows gives the device's string
 
 scenario channel_tavo "ctl0" -- --channel 123
 reports ctl0 "$(cmd 0 0080)" "$(cmd 0 0001)" "$(cmd 0 0002)" "$(cmd 0 0003)" "$(cmd 0 0083)"
@@ -92,7 +110,17 @@ fault unplug ctl0 3
 status 1
 stdout "WriteFile failed (0 / 0) : 19"
 stderr "tavo_usb_sendcommand failed: No such device"
+# Wine fails the write with 5 (ERROR_ACCESS_DENIED); Windows with 1167
+# (ERROR_DEVICE_NOT_CONNECTED).
+only wine stdout "WriteFile failed (0 / 0) : 5"
+only wine stderr "tavo_usb_sendcommand failed: Input/output error"
 reports ctl0 "$(cmd 0 0080)" "$(cmd 0 0001)" "$(cmd 0 0002)"
+
+# Right after that unplug, on the gadgets as it left them.
+scenario next_run_after_the_unplug "keep" -- 0001
+status 1
+stderr "tavo_usb_finddevice(0) failed to find device 6666-f100" \
+  "unable to find tavo controller number 0"
 
 # f_hid keeps four OUT requests queued; the fifth report finds none and the
 # host gives up on it after usbhid's 5 s.
@@ -101,6 +129,12 @@ fault stall ctl0
 status 1
 stdout "WriteFile failed (0 / 0) : 110"
 stderr "tavo_usb_sendcommand failed: Connection timed out"
+# Wine completes the write only when its own write() to hidraw returns, so
+# tavoctl.exe's 5 s bound never fires: the kernel's 5 s timeout ends it with
+# 31 (ERROR_GEN_FAILURE). On Windows the bound gives 258 (WAIT_TIMEOUT) and
+# "Resource temporarily unavailable".
+only wine stdout "WriteFile failed (0 / 0) : 31"
+only wine stderr "tavo_usb_sendcommand failed: Input/output error"
 reports ctl0 "$(cmd 0 0001)" "$(cmd 0 0002)" "$(cmd 0 0003)" "$(cmd 0 0004)"
 
 scenario no_hid_devices "" -- 0001
@@ -111,6 +145,9 @@ stderr "tavo_usb_finddevice(0) failed to find device 6666-f100" \
 scenario only_a_foreign_device "other" -- --debug 0001
 status 1
 stdout "Found device: 6666-f101"
+# Wine's own virtual mouse and keyboard are HID devices too (Windows keeps
+# its keyboards and mice to itself).
+only wine stdout "Found device: 6666-f101" "Found device: 845e-0001" "Found device: 845e-0002"
 stderr "tavo_usb_finddevice(0) failed to find device 6666-f100" \
   "unable to find tavo controller number 0"
 
