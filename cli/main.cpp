@@ -55,6 +55,7 @@ int main(int argc, char** argv) {
     if (debug_flag != 0) {
         tavo_usb_printmanufacturer(handle);
     }
+    tavo_usb_holdoutput(handle, opts.output);
     if (opts.setup != 0) {
         send_setup(handle, opts.output);
     }

@@ -34,6 +34,11 @@ void write_file(const std::string& path, const std::string& text) {
     }
 }
 
+process_result run_process(const process_request& request) {
+    running_process process = start_process(request);
+    return finish_process(&process);
+}
+
 #ifndef _WIN32
 
 std::string make_scratch_dir() {
@@ -45,7 +50,7 @@ std::string make_scratch_dir() {
     return pattern;
 }
 
-process_result run_process(const process_request& request) {
+running_process start_process(const process_request& request) {
     const std::string out_path = request.scratch_dir + "/stdout";
     const std::string err_path = request.scratch_dir + "/stderr";
 
@@ -84,6 +89,11 @@ process_result run_process(const process_request& request) {
         execve(request.program.c_str(), argv.data(), envp.data());
         _exit(127);
     }
+    return running_process{pid, request.scratch_dir};
+}
+
+process_result finish_process(running_process* process) {
+    const auto pid = static_cast<pid_t>(process->id);
     int wstatus = 0;
     while (waitpid(pid, &wstatus, 0) < 0) {
         if (errno != EINTR) {
@@ -92,8 +102,8 @@ process_result run_process(const process_request& request) {
     }
     process_result result;
     result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
-    result.out = read_file(out_path);
-    result.err = read_file(err_path);
+    result.out = read_file(process->scratch_dir + "/stdout");
+    result.err = read_file(process->scratch_dir + "/stderr");
     return result;
 }
 
@@ -224,7 +234,7 @@ std::string make_scratch_dir() {
     throw std::runtime_error("no free scratch folder name");
 }
 
-process_result run_process(const process_request& request) {
+running_process start_process(const process_request& request) {
     const std::string out_path = request.scratch_dir + "\\stdout";
     const std::string err_path = request.scratch_dir + "\\stderr";
 
@@ -247,21 +257,25 @@ process_result run_process(const process_request& request) {
             throw std::runtime_error(last_error_text("CreateProcess " + line));
         }
     }
-    const scoped_handle process_handle(process.hProcess);
-    const scoped_handle thread_handle(process.hThread);
+    CloseHandle(process.hThread);
+    return running_process{reinterpret_cast<std::intptr_t>(process.hProcess), request.scratch_dir};
+}
 
-    if (WaitForSingleObject(process.hProcess, INFINITE) != WAIT_OBJECT_0) {
+process_result finish_process(running_process* process) {
+    const scoped_handle process_handle(reinterpret_cast<HANDLE>(process->id));
+    process->id = -1;
+    if (WaitForSingleObject(process_handle.handle, INFINITE) != WAIT_OBJECT_0) {
         throw std::runtime_error(last_error_text("WaitForSingleObject"));
     }
     DWORD code = 0;
-    if (!GetExitCodeProcess(process.hProcess, &code)) {
+    if (!GetExitCodeProcess(process_handle.handle, &code)) {
         throw std::runtime_error(last_error_text("GetExitCodeProcess"));
     }
     process_result result;
     // A crash ends the process with an NTSTATUS error code, not a status.
     result.status = (code & 0xC0000000U) == 0xC0000000U ? -1 : static_cast<int>(code);
-    result.out = read_file(out_path);
-    result.err = read_file(err_path);
+    result.out = read_file(process->scratch_dir + "\\stdout");
+    result.err = read_file(process->scratch_dir + "\\stderr");
     return result;
 }
 

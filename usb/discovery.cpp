@@ -60,6 +60,8 @@ int tavo_usb_finddevice(tavo_usb_handle* handle, int wanted) {
                         handle->write_handle = hid_open(path, hid_access::write_only);
                         if (handle->write_handle == hid_invalid_channel) {
                             std::fprintf(stderr, "Failed to open device (%d)\n", hid_last_error());
+                        } else {
+                            handle->device_path = path;
                         }
                         // On failure the next match is tried under the same number.
                         keep_query_channel(handle, query);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "hid_io.h"
 
@@ -16,6 +17,7 @@ struct tavo_usb_handle {
     hid_channel query_handle;  // read/write channel from discovery, for the manufacturer query
     std::int32_t debug;        // nonzero: trace discovery and every report on stdout
     std::int32_t creation_param;
+    std::string device_path;  // the controller opened, for the output hold
 };
 
 // The setup record. Only the low byte of each parameter travels, and the wire
@@ -42,6 +44,11 @@ void tavo_usb_free(tavo_usb_handle* handle);
 int tavo_usb_finddevice(tavo_usb_handle* handle, int wanted);
 
 void tavo_usb_printmanufacturer(const tavo_usb_handle* handle);
+
+// Keeps other runs off `output` of the open controller until this process
+// ends, waiting first while another run holds it (said on stdout with debug
+// on). Goes on without the hold where the platform offers none.
+void tavo_usb_holdoutput(const tavo_usb_handle* handle, int output);
 
 int tavo_usb_sendcommand(const tavo_usb_handle* handle, int output, int code);
 int tavo_usb_sendconfig(const tavo_usb_handle* handle, int output, const tavo_usb_config* config);
