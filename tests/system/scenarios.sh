@@ -11,11 +11,21 @@
 #   scenario NAME "GADGET..." -- ARG...
 #   fault stall GADGET            GADGET never reads while tavoctl runs
 #   fault unplug GADGET N         GADGET is unplugged once N reports arrived
+#   fault kill GADGET N ARG...    first a run with ARG... (no spaces), killed
+#                                 with SIGKILL once GADGET got N reports
+#   at_once ARG...                one more run (ARG... without spaces), started
+#                                 together with the scenario's own; all must
+#                                 end with status 0 and print nothing
 #   status N
 #   stdout LINE...                each LINE ends with a newline
 #   stderr LINE...
 #   reports GADGET REPORT...
 #   pause GADGET N MS             at least MS between reports N-1 and N (from 0)
+#   channels GADGET OUTPUT CH...  for runs at once, instead of reports: OUTPUT
+#                                 of GADGET gets each channel change CH once,
+#                                 whole, one after another in any order, with
+#                                 at least 2000 ms before each 'Backup'; the
+#                                 changes on the two outputs overlap in time
 
 # The command report for a code, as the controller receives it.
 cmd() {  # cmd OUTPUT CODE
@@ -75,6 +85,26 @@ pause ctl0 4 2000
 scenario channel_tavo_plus "ctl0" -- --tavo+ --box 1 --channel 356
 reports ctl0 "$(cmd 1 0c80)" "$(cmd 1 0c03)" "$(cmd 1 0c05)" "$(cmd 1 0c06)" "$(cmd 1 0c83)"
 pause ctl0 4 2000
+
+# A recorder's tuners and a person, all at once: eight channel changes, four
+# per output of one controller. Without the output hold their keys mix.
+scenario eight_channel_changes_at_once "ctl0" -- --channel 7
+at_once --box 1 --tavo+ --channel 60
+at_once --channel 4085
+at_once --box 1 --tavo+ --channel 123
+at_once --channel 12
+at_once --box 1 --tavo+ --channel 9
+at_once --channel 305
+at_once --box 1 --tavo+ --channel 2468
+channels ctl0 0 7 4085 12 305
+channels ctl0 1 60 123 9 2468
+
+# A run killed in its pause holds the output no longer.
+scenario killed_run_frees_its_output "ctl0" -- --channel 34
+fault kill ctl0 3 --channel 12
+reports ctl0 "$(cmd 0 0080)" "$(cmd 0 0001)" "$(cmd 0 0002)" \
+  "$(cmd 0 0080)" "$(cmd 0 0003)" "$(cmd 0 0004)" "$(cmd 0 0083)"
+pause ctl0 6 2000
 
 scenario setup_output_0_then_codes "ctl0" -- --setup 0001 0002
 reports ctl0 "$setup_a0" "$setup_b0" "$(cmd 0 0001)" "$(cmd 0 0002)"

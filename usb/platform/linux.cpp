@@ -33,9 +33,12 @@ struct hid_detail {
 
 namespace {
 
+// cppcheck does not follow the uses through std::optional below.
 struct enumeration {
+    // cppcheck-suppress unusedStructMember
     std::vector<std::string> names;
     std::size_t next = 0;
+    // cppcheck-suppress unusedStructMember
     hid_interface current;
 };
 
@@ -56,7 +59,7 @@ const hid_interface* hid_enum_next() {
 }
 
 hid_detail_ptr hid_interface_detail(const hid_interface* iface) {
-    auto* detail = new (std::nothrow) hid_detail{};
+    auto* detail = new (std::nothrow) hid_detail();
     if (detail == nullptr) {
         return nullptr;
     }

@@ -42,7 +42,8 @@ constexpr DWORD write_timeout_ms = 5000;
 constexpr DWORD write_timeout_error = WAIT_TIMEOUT;
 
 HANDLE handle_of(hid_channel channel) {
-    return reinterpret_cast<HANDLE>(channel);
+    // HANDLEs cross the platform seam as integers; this is where they turn back.
+    return reinterpret_cast<HANDLE>(channel);  // NOLINT(performance-no-int-to-ptr)
 }
 
 struct device_info_set_closer {
@@ -107,7 +108,7 @@ const hid_interface* hid_enum_next() {
     data.cbSize = sizeof(SP_DEVICE_INTERFACE_DATA);
     const DWORD index = active->next++;
     // Fails past the last interface, which ends the enumeration.
-    if (!SetupDiEnumDeviceInterfaces(active->set.get(), nullptr, &active->hid_class, index, &data)) {
+    if (SetupDiEnumDeviceInterfaces(active->set.get(), nullptr, &active->hid_class, index, &data) == FALSE) {
         return nullptr;
     }
     return &active->current;
@@ -121,13 +122,13 @@ hid_detail_ptr hid_interface_detail(const hid_interface* iface) {
 
     // The first call only learns the size; it "fails" for want of a buffer.
     DWORD required = 0;
-    if (SetupDiGetDeviceInterfaceDetailA(active->set.get(), &data, nullptr, 0, &required, nullptr) ||
+    if (SetupDiGetDeviceInterfaceDetailA(active->set.get(), &data, nullptr, 0, &required, nullptr) != FALSE ||
         GetLastError() != ERROR_INSUFFICIENT_BUFFER || required == 0) {
         return nullptr;
     }
     const DWORD size = std::max<DWORD>(required, sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A));
 
-    hid_detail_ptr detail(new (std::nothrow) hid_detail{});
+    hid_detail_ptr detail(new (std::nothrow) hid_detail());
     if (!detail) {
         return nullptr;
     }
@@ -139,7 +140,7 @@ hid_detail_ptr hid_interface_detail(const hid_interface* iface) {
     // The header's own size, not the buffer's: that is how the call knows
     // which layout of the record the caller was built against.
     header->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-    if (!SetupDiGetDeviceInterfaceDetailA(active->set.get(), &data, header, size, nullptr, nullptr)) {
+    if (SetupDiGetDeviceInterfaceDetailA(active->set.get(), &data, header, size, nullptr, nullptr) == FALSE) {
         return nullptr;
     }
     // The path ends inside the buffer even if the platform left it unterminated.
@@ -176,7 +177,7 @@ hid_channel hid_open(const char* path, hid_access access) {
 bool hid_get_attributes(hid_channel channel, std::uint16_t* vendor, std::uint16_t* product) {
     HIDD_ATTRIBUTES attributes{};
     attributes.Size = sizeof(HIDD_ATTRIBUTES);
-    if (!HidD_GetAttributes(handle_of(channel), &attributes)) {
+    if (HidD_GetAttributes(handle_of(channel), &attributes) == FALSE) {
         return false;
     }
     *vendor = attributes.VendorID;
@@ -229,7 +230,7 @@ bool hid_write(hid_channel channel, std::span<const std::uint8_t> bytes, std::si
     }
     OVERLAPPED request{};
     request.hEvent = done.get();
-    if (!WriteFile(device, bytes.data(), static_cast<DWORD>(bytes.size()), nullptr, &request)) {
+    if (WriteFile(device, bytes.data(), static_cast<DWORD>(bytes.size()), nullptr, &request) == FALSE) {
         const DWORD error = GetLastError();
         if (error != ERROR_IO_PENDING) {
             return write_failed(error);
@@ -241,7 +242,7 @@ bool hid_write(hid_channel channel, std::span<const std::uint8_t> bytes, std::si
             // and let it finish before either goes away.
             CancelIoEx(device, &request);
             DWORD count = 0;
-            if (!GetOverlappedResult(device, &request, &count, TRUE)) {
+            if (GetOverlappedResult(device, &request, &count, TRUE) == FALSE) {
                 const DWORD outcome = GetLastError();
                 // Anything but our own cancellation is the device's answer.
                 return write_failed(outcome == ERROR_OPERATION_ABORTED ? wait_error : outcome);
@@ -253,7 +254,7 @@ bool hid_write(hid_channel channel, std::span<const std::uint8_t> bytes, std::si
         }
     }
     DWORD count = 0;
-    if (!GetOverlappedResult(device, &request, &count, FALSE)) {
+    if (GetOverlappedResult(device, &request, &count, FALSE) == FALSE) {
         return write_failed(GetLastError());
     }
     *written = count;

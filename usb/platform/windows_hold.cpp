@@ -40,8 +40,8 @@ std::string mutex_name(const char* path, int output) {
 
 HANDLE open_mutex(const std::string& name) {
     PSECURITY_DESCRIPTOR rights = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(everyone_may_wait, SDDL_REVISION_1, &rights,
-                                                              nullptr)) {
+    if (ConvertStringSecurityDescriptorToSecurityDescriptorA(everyone_may_wait, SDDL_REVISION_1, &rights,
+                                                             nullptr) == FALSE) {
         return nullptr;
     }
     SECURITY_ATTRIBUTES attributes{};
