@@ -13,10 +13,12 @@ inline constexpr std::uint16_t tavo_vendor_id = 0x6666;
 inline constexpr std::uint16_t tavo_product_id = 0xF100;
 
 struct tavo_usb_handle {
-    hid_channel write_handle;  // reports go here; valid once the controller is found
-    hid_channel query_handle;  // read/write channel from discovery, for the manufacturer query
-    std::int32_t debug;        // nonzero: trace discovery and every report on stdout
-    std::int32_t creation_param;
+    // Reports go here; valid once the controller is found.
+    hid_channel write_handle = hid_invalid_channel;
+    // The read/write channel from discovery, for the manufacturer query.
+    hid_channel query_handle = hid_invalid_channel;
+    std::int32_t debug = 0;  // nonzero: trace discovery and every report on stdout
+    std::int32_t creation_param = 0;
     std::string device_path;  // the controller opened, for the output hold
 };
 
