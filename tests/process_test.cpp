@@ -545,8 +545,10 @@ TEST_P(two_runs, share_the_controller) {
     const std::string dir = make_scratch_dir();
     write_file(dir + "/ctl0", "");
     write_file(dir + "/ctl1", "");
-    const std::string scenario =
-        "device 6666:f100 path=" + dir + "/ctl0 name=Tavo Ltd\n" + "device 6666:f100 path=" + dir + "/ctl1\n";
+    write_file(dir + "/CTL0", "");  // on Windows the same file as ctl0
+    const std::string scenario = "device 6666:f100 path=" + dir + "/ctl0 name=Tavo Ltd\n" +
+                                 "device 6666:f100 path=" + dir + "/ctl1\n" + "device 6666:f100 path=" + dir +
+                                 "/CTL0\n";
     const std::vector<tavoctl_run> runs = run_tavoctl_fake_together(scenario, {c.first_args, c.second_args});
     std::error_code ignored;
     std::filesystem::remove_all(dir, ignored);
@@ -567,6 +569,12 @@ TEST_P(two_runs, share_the_controller) {
     EXPECT_EQ(waited, c.second_waits)
         << "the second run's reports came " << (waited ? "after" : "before") << " the first run's last";
 }
+
+#ifdef _WIN32
+constexpr bool paths_ignore_case = true;
+#else
+constexpr bool paths_ignore_case = false;
+#endif
 
 const std::string found_first =
     "Found device: 6666-f100\nFound tavo control num 0\n- Manufacturer : Tavo Ltd\n";
@@ -604,7 +612,15 @@ INSTANTIATE_TEST_SUITE_P(
                       channel_reports(0, 0, 0, "12"),
                       {frame_text(1, setup_a0), frame_text(1, setup_b0)},
                       "",
-                      false}),
+                      false},
+        // Windows names one device in either case; Linux paths are case-sensitive.
+        together_case{"path_in_other_case",
+                      {"--channel", "12"},
+                      {"--controller", "2", "0001"},
+                      channel_reports(0, 0, 0, "12"),
+                      {cmd(2, 0, 1)},
+                      "",
+                      paths_ignore_case}),
     [](const testing::TestParamInfo<together_case>& param_info) {
         return std::string(param_info.param.name);
     });
