@@ -521,53 +521,48 @@ INSTANTIATE_TEST_SUITE_P(
                              {frame_text(0, setup_a0), frame_text(0, setup_b0) + " lost"}}),
     case_name);
 
-// Two runs at once: the second starts while the first is at work, and waits
-// for it only when both use the same output of the same controller.
+// Two runs at once: a setup and channel change on output 0 of controller 0,
+// and a second run started while the first is at work, which waits for it
+// only when both use the same output of the same controller.
 struct together_case {
     const char* name;
-    std::vector<std::string> first_args;
-    std::vector<std::string> second_args;
-    std::vector<std::string> first_reports;
-    std::vector<std::string> second_reports;
-    std::string second_out;
-    bool second_waits;
+    std::vector<std::string> args;
+    std::vector<std::string> reports;
+    std::string out;
+    bool waits;
 };
 
 void PrintTo(const together_case& c, std::ostream* os) {
     *os << c.name;
 }
 
-class two_runs : public testing::TestWithParam<together_case> {};
+class second_run : public testing::TestWithParam<together_case> {};
 
-TEST_P(two_runs, share_the_controller) {
+TEST_P(second_run, waits_only_for_its_own_output) {
     const together_case& c = GetParam();
     // Real files as the controllers' paths, so that the hold has something to lock.
     const std::string dir = make_scratch_dir();
-    write_file(dir + "/ctl0", "");
-    write_file(dir + "/ctl1", "");
-    write_file(dir + "/CTL0", "");  // on Windows the same file as ctl0
-    const std::string scenario = "device 6666:f100 path=" + dir + "/ctl0 name=Tavo Ltd\n" +
-                                 "device 6666:f100 path=" + dir + "/ctl1\n" + "device 6666:f100 path=" + dir +
-                                 "/CTL0\n";
-    const std::vector<tavoctl_run> runs = run_tavoctl_fake_together(scenario, {c.first_args, c.second_args});
+    std::string scenario;
+    for (const char* name : {"ctl0 name=Tavo Ltd", "ctl1", "CTL0"}) {  // on Windows CTL0 is ctl0
+        write_file(dir + "/" + std::string(name).substr(0, 4), "");
+        scenario += "device 6666:f100 path=" + dir + "/" + name + "\n";
+    }
+    const auto runs = run_tavoctl_fake_together(scenario, {{"--setup", "--channel", "12"}, c.args});
     std::error_code ignored;
     std::filesystem::remove_all(dir, ignored);
 
     ASSERT_EQ(runs.size(), 2U);
-    for (const tavoctl_run& run : runs) {
-        EXPECT_EQ(run.status, 0);
-        EXPECT_EQ(run.err, "");
+    EXPECT_EQ(runs[0].status, 0);
+    EXPECT_EQ(runs[1].status, 0);
+    EXPECT_EQ(runs[0].out + runs[0].err + runs[1].err, "");
+    EXPECT_EQ(runs[1].out, native_lines(c.out));
+    EXPECT_EQ(runs[0].report_texts(),
+              then({frame_text(0, setup_a0), frame_text(0, setup_b0)}, channel_reports(0, 0, 0, "12")));
+    EXPECT_EQ(runs[1].report_texts(), c.reports);
+    if (!runs[0].reports.empty() && !runs[1].reports.empty()) {
+        EXPECT_EQ(runs[1].reports.front().at_ns > runs[0].reports.back().at_ns, c.waits)
+            << "whether the second run waited for the first";
     }
-    EXPECT_EQ(runs[0].out, "");
-    EXPECT_EQ(runs[1].out, native_lines(c.second_out));
-    EXPECT_EQ(runs[0].report_texts(), c.first_reports);
-    EXPECT_EQ(runs[1].report_texts(), c.second_reports);
-    if (runs[0].reports.empty() || runs[1].reports.empty()) {
-        return;
-    }
-    const bool waited = runs[1].reports.front().at_ns > runs[0].reports.back().at_ns;
-    EXPECT_EQ(waited, c.second_waits)
-        << "the second run's reports came " << (waited ? "after" : "before") << " the first run's last";
 }
 
 #ifdef _WIN32
@@ -580,50 +575,34 @@ const std::string found_first =
     "Found device: 6666-f100\nFound tavo control num 0\n- Manufacturer : Tavo Ltd\n";
 
 INSTANTIATE_TEST_SUITE_P(
-    hold, two_runs,
+    hold, second_run,
     testing::Values(
-        together_case{"codes_wait_for_a_channel_change",
-                      {"--channel", "12"},
-                      {"--debug", "0C03", "0001"},
-                      channel_reports(0, 0, 0, "12"),
-                      {cmd(0, 0, 0x0c03), cmd(0, 0, 1)},
+        together_case{"codes_on_the_same_output",
+                      {"--debug", "0C03"},
+                      {cmd(0, 0, 0x0c03)},
                       found_first + "Waiting for another run to finish with output 0...\n" +
-                          "sending code 0c03 to output 0\nsending cmd 0c03 to output 0: bytes 48, 12, 3\n" +
-                          "sending code 0001 to output 0\nsending cmd 0001 to output 0: bytes 48, 0, 1\n",
+                          "sending code 0c03 to output 0\nsending cmd 0c03 to output 0: bytes 48, 12, 3\n",
                       true},
-        together_case{"channel_change_waits_for_setup_and_channel",
-                      {"--box", "1", "--setup", "--channel", "3"},
-                      {"--box", "1", "--tavo+", "--channel", "45"},
-                      then({frame_text(0, setup_a1), frame_text(0, setup_b1)}, channel_reports(0, 1, 0, "3")),
-                      channel_reports(0, 1, 0x0C00, "45"),
+        together_case{"channel_on_the_same_output",
+                      {"--tavo+", "--channel", "45"},
+                      channel_reports(0, 0, 0x0C00, "45"),
                       "",
                       true},
         together_case{
-            "other_output_goes_ahead",
-            {"--channel", "12"},
+            "codes_on_the_other_output",
             {"--debug", "--box", "1", "0C03"},
-            channel_reports(0, 0, 0, "12"),
             {cmd(0, 1, 0x0c03)},
             found_first + "sending code 0c03 to output 1\nsending cmd 0c03 to output 1: bytes 49, 12, 3\n",
             false},
-        together_case{"other_controller_goes_ahead",
-                      {"--channel", "12"},
+        together_case{"setup_on_another_controller",
                       {"--controller", "1", "--setup"},
-                      channel_reports(0, 0, 0, "12"),
                       {frame_text(1, setup_a0), frame_text(1, setup_b0)},
                       "",
                       false},
         // Windows names one device in either case; Linux paths are case-sensitive.
-        together_case{"path_in_other_case",
-                      {"--channel", "12"},
-                      {"--controller", "2", "0001"},
-                      channel_reports(0, 0, 0, "12"),
-                      {cmd(2, 0, 1)},
-                      "",
-                      paths_ignore_case}),
-    [](const testing::TestParamInfo<together_case>& param_info) {
-        return std::string(param_info.param.name);
-    });
+        together_case{
+            "path_in_other_case", {"--controller", "2", "0001"}, {cmd(2, 0, 1)}, "", paths_ignore_case}),
+    testing::PrintToStringParamName());
 
 }  // namespace
 
