@@ -33,8 +33,9 @@ void list_controllers(const tavo_usb_handle* handle) {
         std::exit(1);
     }
     for (const tavo_usb_device& d : list.devices) {
-        std::printf("%d\t%s\t%s\t%s\t%s\t%s\n", d.number, one_field(d.path).c_str(), one_field(d.port).c_str(),
-                    one_field(d.manufacturer).c_str(), one_field(d.product).c_str(), one_field(d.serial).c_str());
+        std::printf("%d\t%s\t%s\t%s\t%s\t%s\n", d.number, one_field(d.path).c_str(),
+                    one_field(d.port).c_str(), one_field(d.manufacturer).c_str(),
+                    one_field(d.product).c_str(), one_field(d.serial).c_str());
     }
     // The first thing someone without access needs to know: the controllers
     // may be among the devices that refused.
