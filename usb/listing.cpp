@@ -2,6 +2,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <new>
 #include <span>
 #include <string>
 
@@ -72,8 +73,9 @@ std::string device_string(Query&& query, hid_channel channel) {
 
 int tavo_usb_listdevices(const tavo_usb_handle* handle, tavo_usb_device_list* list) {
     int matches = 0;
+    bool out_of_memory = false;
     const hid_walk_failures failures = hid_walk(
-        handle->debug, [] { return false; },
+        handle->debug, [&] { return out_of_memory; },
         [&](const char* path, hid_channel query, std::uint16_t vendor, std::uint16_t product) {
             if (!is_tavo_controller(vendor, product)) {
                 return hid_channel_fate::close;
@@ -81,16 +83,24 @@ int tavo_usb_listdevices(const tavo_usb_handle* handle, tavo_usb_device_list* li
             if (handle->debug != 0) {
                 std::printf("Found tavo control num %d\n", matches);
             }
-            tavo_usb_device device{matches++, path, {}, {}, {}, {}};
-            if (!hid_get_port(query, &device.port)) {
-                device.port.clear();
+            try {
+                tavo_usb_device device{matches++, path, {}, {}, {}, {}};
+                if (!hid_get_port(query, &device.port)) {
+                    device.port.clear();
+                }
+                device.manufacturer = device_string(hid_get_manufacturer, query);
+                device.product = device_string(hid_get_product, query);
+                device.serial = device_string(hid_get_serial, query);
+                list->devices.push_back(std::move(device));
+            } catch (const std::bad_alloc&) {
+                out_of_memory = true;
             }
-            device.manufacturer = device_string(hid_get_manufacturer, query);
-            device.product = device_string(hid_get_product, query);
-            device.serial = device_string(hid_get_serial, query);
-            list->devices.push_back(std::move(device));
             return hid_channel_fate::close;
         });
+    if (out_of_memory) {
+        std::fprintf(stderr, "tavo_usb_listdevices: out of memory\n");
+        return -1;
+    }
     list->denied = failures.denied;
     return 0;
 }
