@@ -124,6 +124,7 @@ stderr "tavo_usb_finddevice(2) failed to find device 6666-f100" \
 # manufacturer, the product (the gadget's name) and the serial (its index).
 tab=$'\t'
 scenario list_two_controllers_among_others "ctl0 other ctl1" -- --list
+# shellcheck disable=SC2154 # second_manufacturer: testbed.sh's gadget table
 stdout "0${tab}/dev/hidraw0${tab}2-1${tab}Tavo Systems Ltd${tab}ctl0${tab}1" \
   "1${tab}/dev/hidraw2${tab}3-1${tab}${second_manufacturer}${tab}ctl1${tab}2"
 
