@@ -27,6 +27,20 @@ void keep_stdout_in_step() {
 #endif
 }
 
+// The controller the run is for: the one at --path, or number --controller.
+// Returns only when it is open.
+void open_controller(tavo_usb_handle* handle, const options& opts) {
+    if (opts.path != nullptr) {
+        if (tavo_usb_opendevice(handle, opts.path) != 0) {
+            std::fprintf(stderr, "unable to open tavo controller at '%s'\n", opts.path);
+            std::exit(1);
+        }
+    } else if (tavo_usb_finddevice(handle, opts.controller) != 0) {
+        std::fprintf(stderr, "unable to find tavo controller number %d\n", opts.controller);
+        std::exit(1);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -63,15 +77,7 @@ int main(int argc, char** argv) {
         tavo_usb_finalise();
         return 0;
     }
-    if (opts.path != nullptr) {
-        if (tavo_usb_opendevice(handle, opts.path) != 0) {
-            std::fprintf(stderr, "unable to open tavo controller at '%s'\n", opts.path);
-            std::exit(1);
-        }
-    } else if (tavo_usb_finddevice(handle, opts.controller) != 0) {
-        std::fprintf(stderr, "unable to find tavo controller number %d\n", opts.controller);
-        std::exit(1);
-    }
+    open_controller(handle, opts);
     if (debug_flag != 0) {
         tavo_usb_printmanufacturer(handle);
     }
