@@ -26,13 +26,6 @@ struct scenario_loader {
                 std::fprintf(stderr, "fake: %s: %s\n", path, error.c_str());
                 std::exit(99);
             }
-            // Paths of this scenario's own: on Windows the hold needs no file,
-            // and tests running side by side must not share one.
-            for (std::size_t i = 0; i < devices.size(); ++i) {
-                if (devices[i].path.empty()) {
-                    devices[i].path = std::string("fake:") + path + ":" + std::to_string(i);
-                }
-            }
         }
         fake_hid_reset(std::move(devices));
         if (const char* path = std::getenv("TAVO_FAKE_LOG")) {

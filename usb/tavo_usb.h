@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "hid_io.h"
 
@@ -44,6 +45,29 @@ void tavo_usb_free(tavo_usb_handle* handle);
 
 // Opens controller number `wanted` (0 = first) in enumeration order.
 int tavo_usb_finddevice(tavo_usb_handle* handle, int wanted);
+
+// Opens the controller at a device path instead of counting; fails for a
+// path that does not open or is not a controller.
+int tavo_usb_opendevice(tavo_usb_handle* handle, const char* path);
+
+// One controller present, as tavo_usb_listdevices finds it. Strings are
+// UTF-8 and empty when the device or the platform does not tell.
+struct tavo_usb_device {
+    int number;  // what tavo_usb_finddevice takes to open it
+    std::string path;
+    std::string port;
+    std::string manufacturer;
+    std::string product;
+    std::string serial;
+};
+
+struct tavo_usb_device_list {
+    std::vector<tavo_usb_device> devices;  // in controller-number order
+    int denied = 0;                        // HID devices not opened for lack of permission
+};
+
+// Lists the controllers present, numbered as tavo_usb_finddevice counts them.
+int tavo_usb_listdevices(const tavo_usb_handle* handle, tavo_usb_device_list* list);
 
 void tavo_usb_printmanufacturer(const tavo_usb_handle* handle);
 

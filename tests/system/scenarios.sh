@@ -148,3 +148,29 @@ scenario controller_past_the_last "ctl0 other ctl1" -- --controller 2 0001
 status 1
 stderr "tavo_usb_finddevice(2) failed to find device 6666-f100" \
   "unable to find tavo controller number 2"
+
+# --list shows what the kernel and each gadget tell: the hidraw node, the USB
+# device's name in sysfs (each gadget is alone on its own dummy_hcd bus), the
+# manufacturer, the product (the gadget's name) and the serial (its index).
+tab=$'\t'
+scenario list_two_controllers_among_others "ctl0 other ctl1" -- --list
+# shellcheck disable=SC2154 # second_manufacturer: testbed.sh's gadget table
+stdout "0${tab}/dev/hidraw0${tab}2-1${tab}Tavo Systems Ltd${tab}ctl0${tab}1" \
+  "1${tab}/dev/hidraw2${tab}3-1${tab}${second_manufacturer}${tab}ctl1${tab}2"
+
+scenario list_nothing "other" -- --list
+
+scenario path_by_hidraw_node "ctl0 other ctl1" -- --path /dev/hidraw2 --box 1 0C03
+reports ctl1 "$(cmd 1 0c03)"
+
+scenario path_to_the_foreign_device "other ctl0" -- --path /dev/hidraw0 0001
+status 1
+stderr "tavo_usb_opendevice('/dev/hidraw0'): device 6666-f101 is not a tavo controller (6666-f100)" \
+  "unable to open tavo controller at '/dev/hidraw0'"
+
+# The gadget's end of the same controller is a character device too, but no
+# hidraw node.
+scenario path_to_a_gadget_node "ctl0" -- --path /dev/hidg1 0001
+status 1
+stderr "tavo_usb_opendevice('/dev/hidg1'): not a HID device" \
+  "unable to open tavo controller at '/dev/hidg1'"

@@ -19,6 +19,7 @@ extern "C" {
 #include <new>
 #include <optional>
 #include <span>
+#include <string>
 #include <type_traits>
 
 #include "../hid_enum.h"
@@ -185,12 +186,42 @@ bool hid_get_attributes(hid_channel channel, std::uint16_t* vendor, std::uint16_
     return true;
 }
 
-bool hid_get_manufacturer(hid_channel channel, std::span<std::uint16_t> units) {
+namespace {
+
+using string_query = BOOLEAN(NTAPI*)(HANDLE, PVOID, ULONG);
+
+bool device_string(string_query query, hid_channel channel, std::span<std::uint16_t> units) {
     if (units.size_bytes() > ULONG_MAX) {
         units = units.first(ULONG_MAX / sizeof(std::uint16_t));
     }
-    return HidD_GetManufacturerString(handle_of(channel), units.data(),
-                                      static_cast<ULONG>(units.size_bytes())) != FALSE;
+    return query(handle_of(channel), units.data(), static_cast<ULONG>(units.size_bytes())) != FALSE;
+}
+
+}  // namespace
+
+bool hid_get_manufacturer(hid_channel channel, std::span<std::uint16_t> units) {
+    return device_string(HidD_GetManufacturerString, channel, units);
+}
+
+bool hid_get_product(hid_channel channel, std::span<std::uint16_t> units) {
+    return device_string(HidD_GetProductString, channel, units);
+}
+
+bool hid_get_serial(hid_channel channel, std::span<std::uint16_t> units) {
+    return device_string(HidD_GetSerialNumberString, channel, units);
+}
+
+// The HID class driver does not say which port its device hangs on; the
+// device path, which --list shows, is what tells controllers apart here.
+bool hid_get_port(hid_channel /*channel*/, std::string* port) {
+    port->clear();
+    return false;
+}
+
+// Only opening tells whether a path is a HID device: CreateFile and
+// HidD_GetAttributes judge it.
+hid_path_kind hid_probe_path(const char* /*path*/) {
+    return hid_path_kind::hid;
 }
 
 namespace {
@@ -269,4 +300,27 @@ void hid_close(hid_channel channel) {
 
 int hid_last_error() {
     return static_cast<int>(GetLastError());
+}
+
+std::string hid_error_text(int error) {
+    char* text = nullptr;
+    const DWORD length = FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+        static_cast<DWORD>(error), 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    if (length == 0 || text == nullptr) {
+        return "error " + std::to_string(error);
+    }
+    std::string message(text, length);
+    LocalFree(text);
+    // The system's texts end in a full stop and a line break.
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == '.')) {
+        message.pop_back();
+    }
+    return message + " (" + std::to_string(error) + ")";
+}
+
+// Windows keeps every keyboard and mouse to itself: their refusals say
+// nothing about the controller's permissions.
+bool hid_error_is_permission(int /*error*/) {
+    return false;
 }
