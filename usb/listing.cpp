@@ -48,8 +48,9 @@ std::string to_utf8(std::span<const std::uint16_t> units) {
     for (std::size_t i = 0; i < units.size() && units[i] != 0; ++i) {
         const std::uint16_t unit = units[i];
         if (is_high_surrogate(unit) && i + 1 < units.size() && is_low_surrogate(units[i + 1])) {
-            append_utf8(out,
-                        0x10000 + ((char32_t{unit} - 0xD800) << 10U) + (char32_t{units[i + 1]} - 0xDC00));
+            const char32_t high = unit & 0x3FFU;  // the surrogates' payloads, 10 bits each
+            const char32_t low = units[i + 1] & 0x3FFU;
+            append_utf8(out, 0x10000U + (high << 10U) + low);
             ++i;
         } else if (is_high_surrogate(unit) || is_low_surrogate(unit)) {
             append_utf8(out, 0xFFFD);
