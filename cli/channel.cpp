@@ -1,5 +1,6 @@
 #include "channel.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -21,12 +22,7 @@ constexpr std::uint16_t key_backup = 0x83;
 constexpr int backup_pause_ms = 2000;
 
 bool all_digits(std::string_view text) {
-    for (const char c : text) {
-        if (c < '0' || c > '9') {
-            return false;
-        }
-    }
-    return true;
+    return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 // Sleeps until the whole pause has passed on the steady clock: a platform

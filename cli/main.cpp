@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "channel.h"
+#include "list.h"
 #include "numbers.h"
 #include "options.h"
 #include "send_code.h"
@@ -17,6 +18,20 @@ namespace {
 // Passed through to the handle; the library keeps it for its callers.
 constexpr int handle_creation_param = 1000;
 
+// The controller the run is for: the one at --path, or number --controller.
+// Returns only when it is open.
+void open_controller(tavo_usb_handle* handle, const options& opts) {
+    if (opts.path != nullptr) {
+        if (tavo_usb_opendevice(handle, opts.path) != 0) {
+            std::fprintf(stderr, "unable to open tavo controller at '%s'\n", opts.path);
+            std::exit(1);
+        }
+    } else if (tavo_usb_finddevice(handle, opts.controller) != 0) {
+        std::fprintf(stderr, "unable to find tavo controller number %d\n", opts.controller);
+        std::exit(1);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -27,6 +42,14 @@ int main(int argc, char** argv) {
     if (parse_options(argc, argv, &opts) != 0) {
         usage(program);
         return 1;
+    }
+    if (opts.help != 0) {
+        help(program);
+        return 0;
+    }
+    if (opts.version != 0) {
+        version();
+        return 0;
     }
     debug_flag = opts.debug;
 
@@ -39,13 +62,17 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "unable to create tavo controller handle %d\n", opts.controller);
         std::exit(1);
     }
-    if (tavo_usb_finddevice(handle, opts.controller) != 0) {
-        std::fprintf(stderr, "unable to find tavo controller number %d\n", opts.controller);
-        std::exit(1);
+    if (opts.list != 0) {
+        list_controllers(handle);
+        tavo_usb_free(handle);
+        tavo_usb_finalise();
+        return 0;
     }
+    open_controller(handle, opts);
     if (debug_flag != 0) {
         tavo_usb_printmanufacturer(handle);
     }
+    tavo_usb_holdoutput(handle, opts.output);
     if (opts.setup != 0) {
         send_setup(handle, opts.output);
     }

@@ -14,6 +14,10 @@ enum option_id : int {
     opt_tavo_plus = 4,
     opt_setup = 5,
     opt_channel = 6,
+    opt_path = 7,
+    opt_list = 8,
+    opt_help = 9,
+    opt_version = 10,
 };
 
 const struct option long_options[] = {
@@ -24,12 +28,33 @@ const struct option long_options[] = {
     {"tavo", no_argument, nullptr, opt_tavo},
     {"tavo+", no_argument, nullptr, opt_tavo_plus},
     {"channel", required_argument, nullptr, opt_channel},
+    // Later names never begin with c, b, d, s or t: an abbreviation that
+    // works today (--s for --setup) must keep its meaning.
+    {"path", required_argument, nullptr, opt_path},
+    {"list", no_argument, nullptr, opt_list},
+    {"help", no_argument, nullptr, opt_help},
+    {"version", no_argument, nullptr, opt_version},
     {nullptr, 0, nullptr, 0},
 };
 
 // No short options; "+" stops at the first non-option instead of reordering
 // the arguments, so an option after the first code is read as a code.
 constexpr const char short_options[] = "+";
+
+// Combinations that ask for two things at once.
+int check_combination(int argc, const options* opts) {
+    if (opts->help != 0 || opts->version != 0) {
+        return 0;
+    }
+    if (opts->path != nullptr && opts->controller_given != 0) {
+        return -1;
+    }
+    const bool sends = opts->setup != 0 || opts->channel != nullptr || opts->first_code < argc;
+    if (opts->list != 0 && (opts->controller_given != 0 || opts->path != nullptr || sends)) {
+        return -1;
+    }
+    return 0;
+}
 
 }  // namespace
 
@@ -43,10 +68,11 @@ int parse_options(int argc, char** argv, options* opts) {
         switch (id) {
             case -1:
                 opts->first_code = optind;
-                return 0;
+                return check_combination(argc, opts);
             case opt_controller:
                 // A number too large for an int stays clamped and matches no controller.
                 read_leading_int(optarg, &opts->controller);
+                opts->controller_given = 1;
                 break;
             case opt_box: {
                 int box = 0;
@@ -70,6 +96,18 @@ int parse_options(int argc, char** argv, options* opts) {
                 break;
             case opt_channel:
                 opts->channel = optarg;
+                break;
+            case opt_path:
+                opts->path = optarg;
+                break;
+            case opt_list:
+                opts->list = 1;
+                break;
+            case opt_help:
+                opts->help = 1;
+                break;
+            case opt_version:
+                opts->version = 1;
                 break;
             default:
                 return -1;

@@ -2,8 +2,12 @@
 
 #include <cstdio>
 
-void usage(const char* program) {
-    std::fprintf(stderr,
+#include "print_line.h"
+
+namespace {
+
+void print_usage(std::FILE* stream, const char* program) {
+    std::fprintf(stream,
                  "%s syntax:\n"
                  "[--controller <boxnum - 0 for 1st controller, 1 for second, ...>]\n"
                  "[--box <boxnum - 0 for first box, 1 for second>]\n"
@@ -30,4 +34,26 @@ void usage(const char* program) {
                  "%s --tavo+ --channel 123\n"
                  "\n",
                  program, program, program, program, program);
+}
+
+}  // namespace
+
+void usage(const char* program) {
+    print_usage(stderr, program);
+}
+
+void help(const char* program) {
+    print_usage(stdout, program);
+    std::fputs(
+        "Other options:\n"
+        "\n"
+        "[--path <device - the controller at this device path, instead of --controller>]\n"
+        "[--list] - list the controllers: number, device path, USB port, manufacturer, product, serial\n"
+        "[--help] - print this text\n"
+        "[--version] - print the version\n",
+        stdout);
+}
+
+void version() {
+    print_line("tavoctl %s\n", TAVOCTL_VERSION);
 }

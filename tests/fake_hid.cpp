@@ -161,24 +161,24 @@ bool hid_get_attributes(hid_channel channel, std::uint16_t* vendor, std::uint16_
     return true;
 }
 
-bool hid_get_manufacturer(hid_channel channel, std::span<std::uint16_t> units) {
+namespace {
+
+const fake_device* device_of(hid_channel channel) {
     const auto found = state().channels.find(channel);
     if (found == state().channels.end()) {
         fail(6, EBADF);  // not an open channel
-        return false;
+        return nullptr;
     }
-    const fake_device& device = state().devices.at(found->second.device);
-    if (device.manufacturer_fills_buffer) {
-        for (std::size_t i = 0; i < units.size(); ++i) {
-            units[i] = static_cast<std::uint16_t>('a' + i % 26);
-        }
-        return true;
-    }
-    if (!device.manufacturer) {
+    return &state().devices.at(found->second.device);
+}
+
+bool copy_string(const fake_device& device, const std::optional<std::u16string>& string,
+                 std::span<std::uint16_t> units) {
+    if (!string) {
         fail(device.error_code, EIO);
         return false;
     }
-    const std::u16string& text = *device.manufacturer;
+    const std::u16string& text = *string;
     std::size_t i = 0;
     for (; i < text.size() && i < units.size(); ++i) {
         units[i] = text[i];
@@ -187,6 +187,52 @@ bool hid_get_manufacturer(hid_channel channel, std::span<std::uint16_t> units) {
         units[i] = 0;
     }
     return true;
+}
+
+}  // namespace
+
+bool hid_get_manufacturer(hid_channel channel, std::span<std::uint16_t> units) {
+    const fake_device* found = device_of(channel);
+    if (found == nullptr) {
+        return false;
+    }
+    const fake_device& device = *found;
+    if (device.manufacturer_fills_buffer) {
+        for (std::size_t i = 0; i < units.size(); ++i) {
+            units[i] = static_cast<std::uint16_t>('a' + i % 26);
+        }
+        return true;
+    }
+    return copy_string(device, device.manufacturer, units);
+}
+
+bool hid_get_product(hid_channel channel, std::span<std::uint16_t> units) {
+    const fake_device* device = device_of(channel);
+    return device != nullptr && copy_string(*device, device->product_name, units);
+}
+
+bool hid_get_serial(hid_channel channel, std::span<std::uint16_t> units) {
+    const fake_device* device = device_of(channel);
+    return device != nullptr && copy_string(*device, device->serial_number, units);
+}
+
+bool hid_get_port(hid_channel channel, std::string* port) {
+    const fake_device* device = device_of(channel);
+    if (device == nullptr || device->port.empty()) {
+        return false;
+    }
+    *port = device->port;
+    return true;
+}
+
+// Every device of the table is a HID device; any other path does not exist.
+hid_path_kind hid_probe_path(const char* path) {
+    std::size_t index = 0;
+    if (device_at(path, &index) == nullptr) {
+        fail(2, ENOENT);
+        return hid_path_kind::unreachable;
+    }
+    return hid_path_kind::hid;
 }
 
 bool hid_write(hid_channel channel, std::span<const std::uint8_t> bytes, std::size_t* written) {
@@ -237,4 +283,21 @@ void hid_close(hid_channel channel) {
 
 int hid_last_error() {
     return state().last_error;
+}
+
+// The fake's error codes are those its open failures use: 2 no such device,
+// 5 access denied.
+std::string hid_error_text(int error) {
+    switch (error) {
+        case 2:
+            return "No such file or directory";
+        case 5:
+            return "Permission denied";
+        default:
+            return "error " + std::to_string(error);
+    }
+}
+
+bool hid_error_is_permission(int error) {
+    return error == 5;
 }

@@ -5,10 +5,13 @@
 //
 //   device VVVV:PPPP [detail=fail] [open=none|rw-only] [attrs=fail]
 //                    [manufacturer=refuse|fill] [write=refuse|short]
-//                    [after=N] [error=N] [name=TEXT TO END OF LINE]
+//                    [after=N] [error=N] [path=FILE] [product=WORD]
+//                    [serial=WORD] [port=WORD] [name=TEXT TO END OF LINE]
 //
 // open=rw-only: opens for read+write but not write-only. after=N: the first
-// N writes succeed before write= applies. name= must come last.
+// N writes succeed before write= applies. path=FILE: the device's path, a
+// real file on which the output hold works as on a device node (without it
+// the path names no file, and a run takes no hold). name= must come last.
 #include <sstream>
 
 #include "fake_hid.h"
@@ -67,11 +70,23 @@ bool apply(const std::string& key, const std::string& value, fake_device* d) {
         d->write_mode = value == "refuse" ? fake_write_mode::refuse : fake_write_mode::short_write;
         return value == "refuse" || value == "short";
     }
+    if (key == "product" || key == "serial") {
+        (key == "product" ? d->product_name : d->serial_number) = std::u16string(value.begin(), value.end());
+        return true;
+    }
+    if (key == "port") {
+        d->port = value;
+        return !value.empty();
+    }
     if (key == "after") {
         return parse_count(value, &d->writes_before_failure);
     }
     if (key == "error") {
         return parse_count(value, &d->error_code);
+    }
+    if (key == "path") {
+        d->path = value;
+        return !value.empty();
     }
     return false;
 }

@@ -243,6 +243,45 @@ TEST_F(library, write_open_failure_moves_on_and_closes_the_abandoned_channel) {
     EXPECT_EQ(name.out, "- Manufacturer : Takes\n");
 }
 
+// Every way of refusing a path leaves no channel open; the one accepted keeps
+// exactly its write and query channels.
+TEST_F(library, opening_by_path_keeps_only_the_controllers_channels) {
+    fake_device no_attributes = controller();
+    no_attributes.attributes_ok = false;
+    fake_device write_refused = controller();
+    write_refused.opens_write_only = false;
+    struct row {
+        const char* path;
+        int result;
+        int channels;  // a failed write open keeps the query channel, as a search does
+    };
+    const std::vector<row> rows = {{"fake:0", 0, 2},  {"fake:1", -1, 0}, {"fake:2", -1, 0},
+                                   {"fake:3", -1, 1}, {"fake:9", -1, 0}, {"", -1, 0}};
+    for (const row& r : rows) {
+        fake_hid_reset({controller(), other_device(), no_attributes, write_refused});
+        tavo_usb_free(handle);
+        handle = tavo_usb_create(0, 1000);
+        EXPECT_EQ(capture([&] { return tavo_usb_opendevice(handle, r.path); }).result, r.result) << r.path;
+        EXPECT_EQ(fake_hid_open_channels(), r.channels) << r.path;
+    }
+}
+
+TEST_F(library, listing_leaves_nothing_open) {
+    fake_device named = controller(u"T\u00e4vo \U0001F4FA");
+    named.serial_number = u"S\xD800";  // a lone surrogate
+    fake_hid_reset({other_device(), controller(), named});
+    handle = tavo_usb_create(0, 1000);
+    tavo_usb_device_list list;
+    EXPECT_EQ(tavo_usb_listdevices(handle, &list), 0);
+    ASSERT_EQ(list.devices.size(), 2U);
+    EXPECT_EQ(list.devices[1].number, 1);
+    EXPECT_EQ(list.devices[1].path, "fake:2");
+    EXPECT_EQ(list.devices[1].manufacturer, "T\xc3\xa4vo \xf0\x9f\x93\xba");
+    EXPECT_EQ(list.devices[1].serial, "S\xef\xbf\xbd");
+    EXPECT_EQ(fake_hid_open_channels(), 0);
+    EXPECT_FALSE(fake_hid_enumeration_active());
+}
+
 TEST_F(library, finding_again_on_an_open_handle_does_no_search) {
     handle = open_controller({controller()}, 0, 1);
     const captured again = capture([&] { return tavo_usb_finddevice(handle, 5); });

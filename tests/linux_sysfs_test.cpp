@@ -32,6 +32,7 @@ class sysfs_tree : public testing::Test {
         fs::create_directories(fs::path(root) / "class/hidraw");
         fs::create_directories(fs::path(root) / "dev/char");
         fs::create_directory_symlink(node, fs::path(root) / "class/hidraw" / name);
+        fs::create_directory_symlink(fs::path(root) / "class/hidraw", node / "subsystem");
         fs::create_directory_symlink(node, fs::path(root) / "dev/char" / ("240:" + std::to_string(minor)));
     }
 
@@ -89,6 +90,24 @@ TEST_F(sysfs_tree, manufacturer_comes_from_the_parent_usb_device) {
         EXPECT_EQ(found, r.found) << minor;
         ++minor;
     }
+}
+
+TEST_F(sysfs_tree, port_is_the_usb_device_name_and_the_node_a_hidraw_one) {
+    add_hidraw(0, "1-2.3", nullptr);
+    EXPECT_EQ(linux_usb_port(root, 240, 0), "");  // no USB device's attributes: not on USB
+    const fs::path usb = fs::path(root) / "devices/pci0000:00/usb1/1-2.3";
+    std::ofstream(usb / "idVendor") << "6666\n";
+    std::ofstream(usb / "devnum") << "4\n";
+    EXPECT_EQ(linux_usb_port(root, 240, 0), "1-2.3");
+    EXPECT_EQ(linux_usb_port(root, 240, 9), "");
+    EXPECT_TRUE(linux_is_hidraw(root, 240, 0));
+    EXPECT_FALSE(linux_is_hidraw(root, 240, 9));
+    const fs::path mem = fs::path(root) / "devices/virtual/mem/null";
+    fs::create_directories(mem);
+    fs::create_directories(fs::path(root) / "class/mem");
+    fs::create_directory_symlink(fs::path(root) / "class/mem", mem / "subsystem");
+    fs::create_directory_symlink(mem, fs::path(root) / "dev/char/1:3");
+    EXPECT_FALSE(linux_is_hidraw(root, 1, 3));
 }
 
 TEST(utf8_to_utf16, never_splits_a_surrogate_pair_at_the_end) {

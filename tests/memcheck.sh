@@ -26,6 +26,9 @@ run "$controllers" --debug --setup 0001 0C03 ffff
 run "$controllers" --debug --box 1 0001 zz 0002
 run "$controllers" --controller 7 0001
 run "$controllers" --box 9
+run "$controllers" --list
+run "$controllers" --path fake:2 0001
+run "$controllers" --path fake:0 0001
 run 'device 6666:f100 manufacturer=fill\n' --debug
 run 'device 6666:f100 write=refuse after=1\n' --debug 0001 0002
 run 'device 6666:f100 write=short\n' --setup

@@ -1,9 +1,11 @@
 #include "process_harness.h"
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 #include "run_process.h"
 
@@ -47,28 +49,57 @@ std::vector<received_report> parse_log(const std::string& log) {
 
 tavoctl_run run_tavoctl_fake(const std::string& scenario, const std::vector<std::string>& args,
                              bool one_pipe) {
-    const std::string dir = make_scratch_dir();
-    const std::string scenario_path = dir + "/scenario";
-    const std::string log_path = dir + "/log";
+    return run_tavoctl_fake_together(scenario, {args}, one_pipe).front();
+}
+
+namespace {
+
+void wait_for_first_report(const std::string& log_path) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (read_file(log_path).empty() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+}  // namespace
+
+std::vector<tavoctl_run> run_tavoctl_fake_together(const std::string& scenario,
+                                                   const std::vector<std::vector<std::string>>& arg_lists,
+                                                   bool one_pipe) {
+    const std::string scenario_dir = make_scratch_dir();
+    const std::string scenario_path = scenario_dir + "/scenario";
     write_file(scenario_path, scenario);
-    write_file(log_path, "");
 
-    process_request request;
-    request.program = TAVOCTL_FAKE;
-    request.args = args;
-    request.env = {{"TAVO_FAKE_SCENARIO", scenario_path}, {"TAVO_FAKE_LOG", log_path}};
-    request.scratch_dir = dir;
-    request.one_pipe = one_pipe;
-    const process_result p = run_process(request);
+    std::vector<running_process> started;
+    for (const auto& args : arg_lists) {
+        if (!started.empty()) {
+            wait_for_first_report(started.back().scratch_dir + "/log");
+        }
+        const std::string dir = make_scratch_dir();
+        write_file(dir + "/log", "");
+        process_request request;
+        request.program = TAVOCTL_FAKE;
+        request.args = args;
+        request.env = {{"TAVO_FAKE_SCENARIO", scenario_path}, {"TAVO_FAKE_LOG", dir + "/log"}};
+        request.scratch_dir = dir;
+        request.one_pipe = one_pipe;
+        started.push_back(start_process(request));
+    }
 
-    tavoctl_run run;
-    run.status = p.status;
-    run.out = p.out;
-    run.err = p.err;
-    run.reports = parse_log(read_file(log_path));
+    std::vector<tavoctl_run> runs;
     std::error_code ignored;
-    std::filesystem::remove_all(dir, ignored);
-    return run;
+    for (running_process& process : started) {
+        const process_result p = finish_process(&process);
+        tavoctl_run run;
+        run.status = p.status;
+        run.out = p.out;
+        run.err = p.err;
+        run.reports = parse_log(read_file(process.scratch_dir + "/log"));
+        runs.push_back(run);
+        std::filesystem::remove_all(process.scratch_dir, ignored);
+    }
+    std::filesystem::remove_all(scenario_dir, ignored);
+    return runs;
 }
 
 std::string frame_text(int device, const std::vector<std::uint8_t>& bytes) {

@@ -25,6 +25,13 @@ struct tavoctl_run {
 tavoctl_run run_tavoctl_fake(const std::string& scenario, const std::vector<std::string>& args,
                              bool one_pipe = false);
 
+// Several runs on the same devices at once, one per argument list. Each
+// starts as soon as the one before it has sent its first report, so that it
+// finds that run at work.
+std::vector<tavoctl_run> run_tavoctl_fake_together(const std::string& scenario,
+                                                   const std::vector<std::vector<std::string>>& arg_lists,
+                                                   bool one_pipe = false);
+
 // The reports tavoctl should send, in the harness's text form.
 std::string command_report_text(int device, int output, std::uint16_t code);
 std::string frame_text(int device, const std::vector<std::uint8_t>& bytes);

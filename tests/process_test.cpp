@@ -15,6 +15,15 @@ const std::string one_controller = "device 6666:f100 name=Tavo Ltd\n";
 const std::string two_controllers = "device 6666:f100 name=First\ndevice 6666:f100 name=Second\n";
 const std::string no_devices;
 const std::string usage_marker = "<usage>";
+// --help: the usage text on stdout, then the options it leaves out.
+const std::string help_marker = "<help>";
+const std::string help_tail =
+    "Other options:\n"
+    "\n"
+    "[--path <device - the controller at this device path, instead of --controller>]\n"
+    "[--list] - list the controllers: number, device path, USB port, manufacturer, product, serial\n"
+    "[--help] - print this text\n"
+    "[--version] - print the version\n";
 
 std::string cmd(int device, int output, std::uint16_t code) {
     return command_report_text(device, output, code);
@@ -34,7 +43,7 @@ struct run_case {
     std::string scenario;
     std::vector<std::string> args;
     int status;
-    std::string out;
+    std::string out;  // help_marker stands for the --help text
     std::string err;  // usage_marker stands for the usage text
     std::vector<std::string> reports;
     int pause_before = -1;  // index of the report that must follow a pause of at least 2 s
@@ -48,8 +57,9 @@ void PrintTo(const run_case& c, std::ostream* os) {
 void expect_run(const run_case& c) {
     const tavoctl_run run = run_tavoctl_fake(c.scenario, c.args, c.one_pipe);
     const std::string err = c.err == usage_marker ? expected_usage(TAVOCTL_FAKE) : c.err;
+    const std::string out = c.out == help_marker ? expected_usage(TAVOCTL_FAKE) + help_tail : c.out;
     EXPECT_EQ(run.status, c.status);
-    EXPECT_EQ(run.out, native_lines(c.out));
+    EXPECT_EQ(run.out, native_lines(out));
     EXPECT_EQ(run.err, native_lines(err));
     EXPECT_EQ(run.report_texts(), c.reports);
     if (c.pause_before > 0 && static_cast<std::size_t>(c.pause_before) < run.reports.size()) {
@@ -287,6 +297,139 @@ INSTANTIATE_TEST_SUITE_P(
                  0,
                  "Found device: 6666-f100\nFound tavo control num 0\n- Manufacturer : \n",
                  "",
+                 {}}),
+    case_name);
+
+// The options added for installing and telling controllers apart. Their names
+// leave every abbreviation that worked before as it was.
+const std::string listed_devices =
+    "device 046d:c52b name=Logitech\n"
+    "device 6666:f100 open=none\n"  // refused: counted on stderr, not listed
+    "device 6666:f100 port=1-2.3 product=Remote serial=A17 name=Tavo Ltd\n"
+    "device 6666:f101 product=Almost name=Almost\n"
+    "device 6666:f100 detail=fail\n"
+    "device 6666:f100 port=1-4 manufacturer=refuse\n"
+    "device 6666:f100 serial= name=Tab\there\n";
+const std::string listed_lines =
+    "0\tfake:2\t1-2.3\tTavo Ltd\tRemote\tA17\n"
+    "1\tfake:5\t1-4\t\t\t\n"
+    "2\tfake:6\t\tTab here\t\t\n";
+const std::string one_denied =
+    "1 HID device could not be opened for lack of permission: controllers need the udev rule "
+    "60-tavoctl.rules, and users without a seat need to be in group plugdev\n";
+
+std::string path_refused(const std::string& path, const std::string& why) {
+    return "tavo_usb_opendevice('" + path + "'): " + why + "\nunable to open tavo controller at '" + path +
+           "'\n";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    new_options, command_line,
+    testing::Values(
+        run_case{"help", one_controller, {"--help"}, 0, help_marker, "", {}},
+        run_case{"help_wins", one_controller, {"--list", "--h", "0001"}, 0, help_marker, "", {}},
+        run_case{"help_after_bad_option", one_controller, {"--bogus", "--help"}, 1, "", usage_marker, {}},
+        run_case{"version", one_controller, {"--version"}, 0, "tavoctl " TAVOCTL_VERSION "\n", "", {}},
+        run_case{"version_prefix", no_devices, {"--v", "0001"}, 0, "tavoctl " TAVOCTL_VERSION "\n", "", {}},
+        run_case{"setup_prefix_s",
+                 one_controller,
+                 {"--s"},
+                 0,
+                 "",
+                 "",
+                 {frame_text(0, {0x00, 0x73, 0x4B, 0x96, 0x96, 0x05, 0xDC, 0x0A, 0x8B}),
+                  frame_text(0, {0x00, 0x75, 0x01, 0x7A, 0x7A, 0x7A, 0x7A, 0x7A, 0x7A})}},
+        run_case{"list", listed_devices, {"--list"}, 0, listed_lines, one_denied, {}},
+        run_case{
+            "list_prefix_with_box", listed_devices, {"--box", "1", "--l"}, 0, listed_lines, one_denied, {}},
+        run_case{
+            "numbered_as_listed", listed_devices, {"--controller", "2", "0001"}, 0, "", "", {cmd(6, 0, 1)}},
+        run_case{"list_nothing", "device 046d:c52b\ndevice 6666:f101\n", {"--list"}, 0, "", "", {}},
+        run_case{"list_debug",
+                 "device 6666:f101\ndevice 6666:f100 serial=7\n",
+                 {"--list", "--debug"},
+                 0,
+                 "Found device: 6666-f101\nFound device: 6666-f100\nFound tavo control num 0\n"
+                 "0\tfake:1\t\tTavo\t\t7\n",
+                 "",
+                 {}},
+        run_case{"list_with_codes", one_controller, {"--list", "0001"}, 1, "", usage_marker, {}},
+        run_case{"list_with_channel", one_controller, {"--list", "--channel", "1"}, 1, "", usage_marker, {}},
+        run_case{"list_with_setup", one_controller, {"--setup", "--list"}, 1, "", usage_marker, {}},
+        run_case{
+            "list_with_controller", one_controller, {"--list", "--controller", "0"}, 1, "", usage_marker, {}},
+        run_case{"list_with_path", one_controller, {"--list", "--path", "fake:0"}, 1, "", usage_marker, {}},
+        run_case{"path",
+                 listed_devices,
+                 {"--path", "fake:5", "--box", "1", "0C03"},
+                 0,
+                 "",
+                 "",
+                 {cmd(5, 1, 0x0c03)}},
+        run_case{"path_prefix", listed_devices, {"--p=fake:6", "0001"}, 0, "", "", {cmd(6, 0, 1)}},
+        run_case{"path_debug",
+                 listed_devices,
+                 {"--debug", "--path", "fake:2", "0001"},
+                 0,
+                 "Found device: 6666-f100\n- Manufacturer : Tavo Ltd\n"
+                 "sending code 0001 to output 0\nsending cmd 0001 to output 0: bytes 48, 0, 1\n",
+                 "",
+                 {cmd(2, 0, 1)}},
+        run_case{"path_not_a_controller",
+                 listed_devices,
+                 {"--path", "fake:3", "0001"},
+                 1,
+                 "",
+                 path_refused("fake:3", "device 6666-f101 is not a tavo controller (6666-f100)"),
+                 {}},
+        run_case{"path_missing",
+                 listed_devices,
+                 {"--path", "fake:9", "0001"},
+                 1,
+                 "",
+                 path_refused("fake:9", "No such file or directory"),
+                 {}},
+        run_case{"path_empty",
+                 listed_devices,
+                 {"--path", "", "0001"},
+                 1,
+                 "",
+                 path_refused("", "no device path given"),
+                 {}},
+        run_case{"path_refused",
+                 listed_devices,
+                 {"--path", "fake:1", "--channel", "5"},
+                 1,
+                 "",
+                 path_refused("fake:1", "Permission denied"),
+                 {}},
+        run_case{"path_not_hid",
+                 "device 6666:f100 attrs=fail\n",
+                 {"--path", "fake:0", "0001"},
+                 1,
+                 "",
+                 path_refused("fake:0", "not a HID device"),
+                 {}},
+        run_case{"path_write_open_fails",
+                 "device 6666:f100 open=rw-only\n",
+                 {"--path", "fake:0", "0001"},
+                 1,
+                 "",
+                 "Failed to open device (5)\nunable to open tavo controller at 'fake:0'\n",
+                 {}},
+        run_case{"path_with_controller",
+                 listed_devices,
+                 {"--path", "fake:2", "--controller", "0", "0001"},
+                 1,
+                 "",
+                 usage_marker,
+                 {}},
+        run_case{"controller_with_path",
+                 listed_devices,
+                 {"--cont=0", "--pa", "fake:2", "0001"},
+                 1,
+                 "",
+                 usage_marker,
                  {}}),
     case_name);
 
@@ -567,6 +710,89 @@ INSTANTIATE_TEST_SUITE_P(
                              {frame_text(0, setup_a0), frame_text(0, setup_b0) + " lost"}}),
     case_name);
 
+// Two runs at once: a setup and channel change on output 0 of controller 0,
+// and a second run started while the first is at work, which waits for it
+// only when both use the same output of the same controller.
+struct together_case {
+    const char* name;
+    std::vector<std::string> args;
+    std::vector<std::string> reports;
+    std::string out;
+    bool waits;
+};
+
+void PrintTo(const together_case& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class second_run : public testing::TestWithParam<together_case> {};
+
+TEST_P(second_run, waits_only_for_its_own_output) {
+    const together_case& c = GetParam();
+    // Real files as the controllers' paths, so that the hold has something to lock.
+    const std::string dir = make_scratch_dir();
+    std::string scenario;
+    for (const char* name : {"ctl0 name=Tavo Ltd", "ctl1", "CTL0"}) {  // on Windows CTL0 is ctl0
+        write_file(dir + "/" + std::string(name).substr(0, 4), "");
+        scenario += "device 6666:f100 path=" + dir + "/" + name + "\n";
+    }
+    const auto runs = run_tavoctl_fake_together(scenario, {{"--setup", "--channel", "12"}, c.args});
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
+
+    ASSERT_EQ(runs.size(), 2U);
+    EXPECT_EQ(runs[0].status, 0);
+    EXPECT_EQ(runs[1].status, 0);
+    EXPECT_EQ(runs[0].out + runs[0].err + runs[1].err, "");
+    EXPECT_EQ(runs[1].out, native_lines(c.out));
+    EXPECT_EQ(runs[0].report_texts(),
+              then({frame_text(0, setup_a0), frame_text(0, setup_b0)}, channel_reports(0, 0, 0, "12")));
+    EXPECT_EQ(runs[1].report_texts(), c.reports);
+    if (!runs[0].reports.empty() && !runs[1].reports.empty()) {
+        EXPECT_EQ(runs[1].reports.front().at_ns > runs[0].reports.back().at_ns, c.waits)
+            << "whether the second run waited for the first";
+    }
+}
+
+#ifdef _WIN32
+constexpr bool paths_ignore_case = true;
+#else
+constexpr bool paths_ignore_case = false;
+#endif
+
+const std::string found_first =
+    "Found device: 6666-f100\nFound tavo control num 0\n- Manufacturer : Tavo Ltd\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    hold, second_run,
+    testing::Values(
+        together_case{"codes_on_the_same_output",
+                      {"--debug", "0C03"},
+                      {cmd(0, 0, 0x0c03)},
+                      found_first + "Waiting for another run to finish with output 0...\n" +
+                          "sending code 0c03 to output 0\nsending cmd 0c03 to output 0: bytes 48, 12, 3\n",
+                      true},
+        together_case{"channel_on_the_same_output",
+                      {"--tavo+", "--channel", "45"},
+                      channel_reports(0, 0, 0x0C00, "45"),
+                      "",
+                      true},
+        together_case{
+            "codes_on_the_other_output",
+            {"--debug", "--box", "1", "0C03"},
+            {cmd(0, 1, 0x0c03)},
+            found_first + "sending code 0c03 to output 1\nsending cmd 0c03 to output 1: bytes 49, 12, 3\n",
+            false},
+        together_case{"setup_on_another_controller",
+                      {"--controller", "1", "--setup"},
+                      {frame_text(1, setup_a0), frame_text(1, setup_b0)},
+                      "",
+                      false},
+        // Windows names one device in either case; Linux paths are case-sensitive.
+        together_case{
+            "path_in_other_case", {"--controller", "2", "0001"}, {cmd(2, 0, 1)}, "", paths_ignore_case}),
+    testing::PrintToStringParamName());
+
 }  // namespace
 
 namespace {
@@ -592,3 +818,36 @@ TEST(shipped_binary, rejects_bad_command_lines_with_the_usage_text) {
 }
 
 }  // namespace
+
+#ifndef _WIN32
+namespace {
+
+// The shipped Linux build judges a --path before opening it: nothing that
+// is not a hidraw device gets opened, let alone written to.
+TEST(shipped_binary, refuses_paths_that_are_no_controller) {
+    const std::string dir = make_scratch_dir();
+    write_file(dir + "/regular", "0001\n");
+    const std::vector<std::pair<std::string, std::string>> paths = {
+        {"", "no device path given"},
+        {dir, "not a HID device"},
+        {dir + "/regular", "not a HID device"},
+        {"/dev/null", "not a HID device"},
+        {dir + "/missing", std::strerror(ENOENT)},
+    };
+    for (const auto& [path, why] : paths) {
+        process_request request;
+        request.program = TAVOCTL_REAL;
+        request.args = {"--path", path, "0001"};
+        request.scratch_dir = dir;
+        const process_result p = run_process(request);
+        EXPECT_EQ(p.status, 1) << path;
+        EXPECT_EQ(p.out, "") << path;
+        EXPECT_EQ(p.err, path_refused(path, why)) << path;
+    }
+    EXPECT_EQ(read_file(dir + "/regular"), "0001\n");
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
+}
+
+}  // namespace
+#endif

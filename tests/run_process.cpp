@@ -35,6 +35,11 @@ void write_file(const std::string& path, const std::string& text) {
     }
 }
 
+process_result run_process(const process_request& request) {
+    running_process process = start_process(request);
+    return finish_process(&process);
+}
+
 #ifndef _WIN32
 
 std::string make_scratch_dir() {
@@ -65,7 +70,7 @@ std::string read_to_end(int fd) {
     }
 }
 
-process_result run_process(const process_request& request) {
+running_process start_process(const process_request& request) {
     const std::string out_path = request.scratch_dir + "/stdout";
     const std::string err_path = request.scratch_dir + "/stderr";
 
@@ -114,11 +119,26 @@ process_result run_process(const process_request& request) {
         execve(request.program.c_str(), argv.data(), envp.data());
         _exit(127);
     }
-    process_result result;
     if (request.one_pipe) {
         close(pipe_ends[1]);
-        result.out = read_to_end(pipe_ends[0]);
-        close(pipe_ends[0]);
+    }
+    return running_process{pid, request.scratch_dir, pipe_ends[0]};
+}
+
+process_result finish_process(running_process* process) {
+    const auto pid = static_cast<pid_t>(process->id);
+    process_result result;
+    const bool piped = process->pipe >= 0;
+    if (piped) {
+        const int fd = static_cast<int>(process->pipe);
+        process->pipe = -1;
+        try {
+            result.out = read_to_end(fd);
+        } catch (...) {
+            close(fd);
+            throw;
+        }
+        close(fd);
     }
     int wstatus = 0;
     while (waitpid(pid, &wstatus, 0) < 0) {
@@ -127,9 +147,9 @@ process_result run_process(const process_request& request) {
         }
     }
     result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
-    if (!request.one_pipe) {
-        result.out = read_file(out_path);
-        result.err = read_file(err_path);
+    if (!piped) {
+        result.out = read_file(process->scratch_dir + "/stdout");
+        result.err = read_file(process->scratch_dir + "/stderr");
     }
     return result;
 }
@@ -275,7 +295,7 @@ std::string read_to_end(HANDLE pipe) {
     return text;
 }
 
-process_result run_process(const process_request& request) {
+running_process start_process(const process_request& request) {
     const std::string out_path = request.scratch_dir + "\\stdout";
     const std::string err_path = request.scratch_dir + "\\stderr";
 
@@ -294,7 +314,7 @@ process_result run_process(const process_request& request) {
             if (!CreatePipe(&read_end, &write_end, &inherit, 0)) {
                 throw std::runtime_error(last_error_text("CreatePipe"));
             }
-            // Only the child may hold the writing end, or the reading never ends.
+            // The child gets the writing end alone.
             if (!SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0)) {
                 const std::string error = last_error_text("SetHandleInformation");
                 CloseHandle(read_end);
@@ -321,26 +341,33 @@ process_result run_process(const process_request& request) {
             throw std::runtime_error(last_error_text("CreateProcess " + line));
         }
     }
-    const scoped_handle process_handle(process.hProcess);
-    const scoped_handle thread_handle(process.hThread);
+    CloseHandle(process.hThread);
+    return running_process{reinterpret_cast<std::intptr_t>(process.hProcess), request.scratch_dir,
+                           request.one_pipe ? reinterpret_cast<std::intptr_t>(read_end) : -1};
+}
+
+process_result finish_process(running_process* process) {
+    const scoped_handle process_handle(reinterpret_cast<HANDLE>(process->id));
+    process->id = -1;
     process_result result;
-    if (request.one_pipe) {
-        const scoped_handle reader(read_end);
+    const bool piped = process->pipe != -1;
+    if (piped) {
+        const scoped_handle reader(reinterpret_cast<HANDLE>(process->pipe));
+        process->pipe = -1;
         result.out = read_to_end(reader.handle);
     }
-
-    if (WaitForSingleObject(process.hProcess, INFINITE) != WAIT_OBJECT_0) {
+    if (WaitForSingleObject(process_handle.handle, INFINITE) != WAIT_OBJECT_0) {
         throw std::runtime_error(last_error_text("WaitForSingleObject"));
     }
     DWORD code = 0;
-    if (!GetExitCodeProcess(process.hProcess, &code)) {
+    if (!GetExitCodeProcess(process_handle.handle, &code)) {
         throw std::runtime_error(last_error_text("GetExitCodeProcess"));
     }
     // A crash ends the process with an NTSTATUS error code, not a status.
     result.status = (code & 0xC0000000U) == 0xC0000000U ? -1 : static_cast<int>(code);
-    if (!request.one_pipe) {
-        result.out = read_file(out_path);
-        result.err = read_file(err_path);
+    if (!piped) {
+        result.out = read_file(process->scratch_dir + "\\stdout");
+        result.err = read_file(process->scratch_dir + "\\stderr");
     }
     return result;
 }

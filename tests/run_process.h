@@ -2,6 +2,7 @@
 // and collects what it printed and how it ended.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -21,6 +22,15 @@ struct process_request {
 };
 
 process_result run_process(const process_request& request);
+
+// A process started and not yet waited for.
+struct running_process {
+    std::intptr_t id = -1;  // the pid on Linux, the process handle on Windows
+    std::string scratch_dir;
+    std::intptr_t pipe = -1;  // with one_pipe: the reading end (descriptor or handle)
+};
+running_process start_process(const process_request& request);
+process_result finish_process(running_process* process);  // waits for it to end
 
 // A fresh, empty folder for one test's files.
 std::string make_scratch_dir();

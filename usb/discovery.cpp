@@ -1,20 +1,13 @@
-// Finding controller number N among the HID devices present.
+// Finding the controller: number N among the HID devices present, or the one
+// at a given device path.
 #include <cstdio>
 
-#include "hid_enum.h"
 #include "hid_io.h"
+#include "hid_walk.h"
 #include "print_line.h"
 #include "tavo_usb.h"
 
 namespace {
-
-// Keeps the enumeration open for exactly one search.
-struct enumeration_scope {
-    enumeration_scope() { hid_enum_begin(); }
-    ~enumeration_scope() { hid_enum_end(); }
-    enumeration_scope(const enumeration_scope&) = delete;
-    enumeration_scope& operator=(const enumeration_scope&) = delete;
-};
 
 // Makes `channel` the handle's query channel, closing one left by an earlier
 // match whose write open failed.
@@ -25,53 +18,41 @@ void keep_query_channel(tavo_usb_handle* handle, hid_channel channel) {
     handle->query_handle = channel;
 }
 
+// The one place where a handle gets its controller, found by number or given
+// by path: opens the write channel to `path` and keeps `query`, the
+// read/write channel already open on it, for the manufacturer query.
+bool take_controller(tavo_usb_handle* handle, const char* path, hid_channel query) {
+    handle->write_handle = hid_open(path, hid_access::write_only);
+    if (handle->write_handle == hid_invalid_channel) {
+        std::fprintf(stderr, "Failed to open device (%d)\n", hid_last_error());
+    } else {
+        handle->device_path = path;
+    }
+    keep_query_channel(handle, query);
+    return handle->write_handle != hid_invalid_channel;
+}
+
 }  // namespace
 
 int tavo_usb_finddevice(tavo_usb_handle* handle, int wanted) {
     int matches = 0;
-    {
-        enumeration_scope scope;
-        while (handle->write_handle == hid_invalid_channel) {
-            const hid_interface* iface = hid_enum_next();
-            if (iface == nullptr) {
-                break;
+    hid_walk(
+        handle->debug, [&] { return handle->write_handle != hid_invalid_channel; },
+        [&](const char* path, hid_channel query, std::uint16_t vendor, std::uint16_t product) {
+            if (!is_tavo_controller(vendor, product)) {
+                return hid_channel_fate::close;
             }
-            hid_detail_ptr detail = hid_interface_detail(iface);
-            if (!detail) {
-                continue;
+            if (handle->debug != 0) {
+                print_line("Found tavo control num %d\n", matches);
             }
-            const char* path = hid_detail_path(detail.get());
-            hid_channel query = hid_open(path, hid_access::read_write);
-            if (query == hid_invalid_channel) {
-                continue;
+            if (matches == wanted) {
+                // On failure the next match is tried under the same number.
+                take_controller(handle, path, query);
+                return hid_channel_fate::kept;
             }
-
-            std::uint16_t vendor = 0;
-            std::uint16_t product = 0;
-            // A device that cannot name itself cannot be a controller.
-            if (hid_get_attributes(query, &vendor, &product)) {
-                if (handle->debug != 0) {
-                    print_line("Found device: %04x-%04x\n", unsigned{vendor}, unsigned{product});
-                }
-                if (vendor == tavo_vendor_id && product == tavo_product_id) {
-                    if (handle->debug != 0) {
-                        print_line("Found tavo control num %d\n", matches);
-                    }
-                    if (matches == wanted) {
-                        handle->write_handle = hid_open(path, hid_access::write_only);
-                        if (handle->write_handle == hid_invalid_channel) {
-                            std::fprintf(stderr, "Failed to open device (%d)\n", hid_last_error());
-                        }
-                        // On failure the next match is tried under the same number.
-                        keep_query_channel(handle, query);
-                        continue;
-                    }
-                    ++matches;
-                }
-            }
-            hid_close(query);
-        }
-    }
+            ++matches;
+            return hid_channel_fate::close;
+        });
 
     if (handle->write_handle != hid_invalid_channel) {
         return 0;
@@ -79,4 +60,46 @@ int tavo_usb_finddevice(tavo_usb_handle* handle, int wanted) {
     std::fprintf(stderr, "tavo_usb_finddevice(%d) failed to find device %04x-%04x\n", matches,
                  unsigned{tavo_vendor_id}, unsigned{tavo_product_id});
     return -1;
+}
+
+int tavo_usb_opendevice(tavo_usb_handle* handle, const char* path) {
+    const auto refuse = [&](const char* why) {
+        std::fprintf(stderr, "tavo_usb_opendevice('%s'): %s\n", path, why);
+        return -1;
+    };
+    if (handle->write_handle != hid_invalid_channel) {
+        return 0;
+    }
+    if (path[0] == '\0') {
+        return refuse("no device path given");
+    }
+    switch (hid_probe_path(path)) {
+        case hid_path_kind::unreachable:
+            return refuse(hid_error_text(hid_last_error()).c_str());
+        case hid_path_kind::not_hid:
+            return refuse("not a HID device");
+        case hid_path_kind::hid:
+            break;
+    }
+    const hid_channel query = hid_open(path, hid_access::read_write);
+    if (query == hid_invalid_channel) {
+        return refuse(hid_error_text(hid_last_error()).c_str());
+    }
+    std::uint16_t vendor = 0;
+    std::uint16_t product = 0;
+    if (!hid_get_attributes(query, &vendor, &product)) {
+        hid_close(query);
+        return refuse("not a HID device");
+    }
+    if (handle->debug != 0) {
+        print_line("Found device: %04x-%04x\n", unsigned{vendor}, unsigned{product});
+    }
+    if (!is_tavo_controller(vendor, product)) {
+        hid_close(query);
+        std::fprintf(
+            stderr, "tavo_usb_opendevice('%s'): device %04x-%04x is not a tavo controller (%04x-%04x)\n",
+            path, unsigned{vendor}, unsigned{product}, unsigned{tavo_vendor_id}, unsigned{tavo_product_id});
+        return -1;
+    }
+    return take_controller(handle, path, query) ? 0 : -1;
 }

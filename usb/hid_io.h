@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 
 // A platform channel to one device: a file descriptor on Linux, a HANDLE on
 // Windows. Both fit an intptr_t, and both use -1 for "no channel".
@@ -27,6 +28,25 @@ bool hid_get_attributes(hid_channel channel, std::uint16_t* vendor, std::uint16_
 // Returns false when the platform refuses.
 bool hid_get_manufacturer(hid_channel channel, std::span<std::uint16_t> units);
 
+// The product and serial number strings, as hid_get_manufacturer gives the
+// manufacturer's.
+bool hid_get_product(hid_channel channel, std::span<std::uint16_t> units);
+bool hid_get_serial(hid_channel channel, std::span<std::uint16_t> units);
+
+// The USB port the device is plugged into, as the platform names it (Linux:
+// the USB device's name in sysfs, such as 1-2.3). Returns false where the
+// platform does not tell.
+bool hid_get_port(hid_channel channel, std::string* port);
+
+// What a device path given by the user names, judged without opening it:
+// opening some devices has effects of its own (a watchdog starts counting).
+enum class hid_path_kind {
+    hid,          // a HID device, or one the platform can only judge by opening it
+    not_hid,      // exists, but is no HID device
+    unreachable,  // no such path, or not allowed to look (hid_last_error() tells)
+};
+hid_path_kind hid_probe_path(const char* path);
+
 // Writes one whole buffer as a single output report and waits until the device
 // has taken it or the write has failed. `written` receives the byte count.
 // Returns false on failure, with errno set to the closest description.
@@ -37,3 +57,10 @@ void hid_close(hid_channel channel);
 // The platform's error code for the last failed operation (errno on Linux,
 // GetLastError() on Windows).
 int hid_last_error();
+
+// The platform's description of an error code, for messages.
+std::string hid_error_text(int error);
+
+// Whether an open failed for lack of permission in a way that a udev rule or
+// a group can fix. Never on Windows, where keyboards and mice always refuse.
+bool hid_error_is_permission(int error);

@@ -10,7 +10,7 @@ int tavo_usb_initalise() {
 void tavo_usb_finalise() {}
 
 tavo_usb_handle* tavo_usb_create(int debug, int creation_param) {
-    auto* handle = new (std::nothrow) tavo_usb_handle{};
+    auto* handle = new (std::nothrow) tavo_usb_handle();
     if (handle == nullptr) {
         return nullptr;
     }

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "hid_io.h"
 
@@ -12,10 +14,13 @@ inline constexpr std::uint16_t tavo_vendor_id = 0x6666;
 inline constexpr std::uint16_t tavo_product_id = 0xF100;
 
 struct tavo_usb_handle {
-    hid_channel write_handle;  // reports go here; valid once the controller is found
-    hid_channel query_handle;  // read/write channel from discovery, for the manufacturer query
-    std::int32_t debug;        // nonzero: trace discovery and every report on stdout
-    std::int32_t creation_param;
+    // Reports go here; valid once the controller is found.
+    hid_channel write_handle = hid_invalid_channel;
+    // The read/write channel from discovery, for the manufacturer query.
+    hid_channel query_handle = hid_invalid_channel;
+    std::int32_t debug = 0;  // nonzero: trace discovery and every report on stdout
+    std::int32_t creation_param = 0;
+    std::string device_path;  // the controller opened, for the output hold
 };
 
 // The setup record. Only the low byte of each parameter travels, and the wire
@@ -41,7 +46,35 @@ void tavo_usb_free(tavo_usb_handle* handle);
 // Opens controller number `wanted` (0 = first) in enumeration order.
 int tavo_usb_finddevice(tavo_usb_handle* handle, int wanted);
 
+// Opens the controller at a device path instead of counting; fails for a
+// path that does not open or is not a controller.
+int tavo_usb_opendevice(tavo_usb_handle* handle, const char* path);
+
+// One controller present, as tavo_usb_listdevices finds it. Strings are
+// UTF-8 and empty when the device or the platform does not tell.
+struct tavo_usb_device {
+    int number;  // what tavo_usb_finddevice takes to open it
+    std::string path;
+    std::string port;
+    std::string manufacturer;
+    std::string product;
+    std::string serial;
+};
+
+struct tavo_usb_device_list {
+    std::vector<tavo_usb_device> devices;  // in controller-number order
+    int denied = 0;                        // HID devices not opened for lack of permission
+};
+
+// Lists the controllers present, numbered as tavo_usb_finddevice counts them.
+int tavo_usb_listdevices(const tavo_usb_handle* handle, tavo_usb_device_list* list);
+
 void tavo_usb_printmanufacturer(const tavo_usb_handle* handle);
+
+// Keeps other runs off `output` of the open controller until this process
+// ends, waiting first while another run holds it (said on stdout with debug
+// on). Goes on without the hold where the platform offers none.
+void tavo_usb_holdoutput(const tavo_usb_handle* handle, int output);
 
 int tavo_usb_sendcommand(const tavo_usb_handle* handle, int output, int code);
 int tavo_usb_sendconfig(const tavo_usb_handle* handle, int output, const tavo_usb_config* config);

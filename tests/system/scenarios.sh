@@ -13,13 +13,24 @@
 #   before COMMAND                a shell command run there first
 #   only linux|wine STEP...       a step for the Linux build alone, or for
 #                                 tavoctl.exe under Wine (tests/system/run --windows)
+#   skip linux|wine REASON        the scenario does not run for that build
 #   fault stall GADGET            GADGET never reads while tavoctl runs
 #   fault unplug GADGET N         GADGET is unplugged once N reports arrived
+#   fault kill GADGET N ARG...    first a run with ARG... (no spaces), killed
+#                                 with SIGKILL once GADGET got N reports
+#   at_once ARG...                one more run (ARG... without spaces), started
+#                                 together with the scenario's own; all must
+#                                 end with status 0 and print nothing
 #   status N
 #   stdout LINE...                each LINE ends with a newline
 #   stderr LINE...
 #   reports GADGET REPORT...
 #   pause GADGET N MS             at least MS between reports N-1 and N (from 0)
+#   channels GADGET OUTPUT CH...  for runs at once, instead of reports: OUTPUT
+#                                 of GADGET gets each channel change CH once,
+#                                 whole, one after another in any order, with
+#                                 at least 2000 ms before each 'Backup'; the
+#                                 changes on the two outputs overlap in time
 
 # The command report for a code, as the controller receives it.
 cmd() {  # cmd OUTPUT CODE
@@ -94,6 +105,28 @@ scenario channel_tavo_plus "ctl0" -- --tavo+ --box 1 --channel 356
 reports ctl0 "$(cmd 1 0c80)" "$(cmd 1 0c03)" "$(cmd 1 0c05)" "$(cmd 1 0c06)" "$(cmd 1 0c83)"
 pause ctl0 4 2000
 
+# A recorder's tuners and a person, all at once: eight channel changes, four
+# per output of one controller. Without the output hold their keys mix.
+scenario eight_channel_changes_at_once "ctl0" -- --channel 7
+skip wine "the runs alongside are the Linux build's"
+at_once --box 1 --tavo+ --channel 60
+at_once --channel 4085
+at_once --box 1 --tavo+ --channel 123
+at_once --channel 12
+at_once --box 1 --tavo+ --channel 9
+at_once --channel 305
+at_once --box 1 --tavo+ --channel 2468
+channels ctl0 0 7 4085 12 305
+channels ctl0 1 60 123 9 2468
+
+# A run killed in its pause holds the output no longer.
+scenario killed_run_frees_its_output "ctl0" -- --channel 34
+skip wine "the run killed is the Linux build's"
+fault kill ctl0 3 --channel 12
+reports ctl0 "$(cmd 0 0080)" "$(cmd 0 0001)" "$(cmd 0 0002)" \
+  "$(cmd 0 0080)" "$(cmd 0 0003)" "$(cmd 0 0004)" "$(cmd 0 0083)"
+pause ctl0 6 2000
+
 scenario setup_output_0_then_codes "ctl0" -- --setup 0001 0002
 reports ctl0 "$setup_a0" "$setup_b0" "$(cmd 0 0001)" "$(cmd 0 0002)"
 
@@ -155,3 +188,34 @@ scenario controller_past_the_last "ctl0 other ctl1" -- --controller 2 0001
 status 1
 stderr "tavo_usb_finddevice(2) failed to find device 6666-f100" \
   "unable to find tavo controller number 2"
+
+# --list shows what the kernel and each gadget tell: the hidraw node, the USB
+# device's name in sysfs (each gadget is alone on its own dummy_hcd bus), the
+# manufacturer, the product (the gadget's name) and the serial (its index).
+tab=$'\t'
+scenario list_two_controllers_among_others "ctl0 other ctl1" -- --list
+skip wine "the list shows Linux's device paths and names"
+# shellcheck disable=SC2154 # second_manufacturer: testbed.sh's gadget table
+stdout "0${tab}/dev/hidraw0${tab}2-1${tab}Tavo Systems Ltd${tab}ctl0${tab}1" \
+  "1${tab}/dev/hidraw2${tab}3-1${tab}${second_manufacturer}${tab}ctl1${tab}2"
+
+scenario list_nothing "other" -- --list
+skip wine "the list shows Linux's device paths and names"
+
+scenario path_by_hidraw_node "ctl0 other ctl1" -- --path /dev/hidraw2 --box 1 0C03
+skip wine "Linux device paths"
+reports ctl1 "$(cmd 1 0c03)"
+
+scenario path_to_the_foreign_device "other ctl0" -- --path /dev/hidraw0 0001
+skip wine "Linux device paths"
+status 1
+stderr "tavo_usb_opendevice('/dev/hidraw0'): device 6666-f101 is not a tavo controller (6666-f100)" \
+  "unable to open tavo controller at '/dev/hidraw0'"
+
+# The gadget's end of the same controller is a character device too, but no
+# hidraw node.
+scenario path_to_a_gadget_node "ctl0" -- --path /dev/hidg1 0001
+skip wine "Linux device paths"
+status 1
+stderr "tavo_usb_opendevice('/dev/hidg1'): not a HID device" \
+  "unable to open tavo controller at '/dev/hidg1'"

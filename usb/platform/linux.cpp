@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <new>
 #include <optional>
 #include <string>
@@ -33,9 +34,12 @@ struct hid_detail {
 
 namespace {
 
+// cppcheck does not follow the uses through std::optional below.
 struct enumeration {
+    // cppcheck-suppress unusedStructMember
     std::vector<std::string> names;
     std::size_t next = 0;
+    // cppcheck-suppress unusedStructMember
     hid_interface current;
 };
 
@@ -56,7 +60,7 @@ const hid_interface* hid_enum_next() {
 }
 
 hid_detail_ptr hid_interface_detail(const hid_interface* iface) {
-    auto* detail = new (std::nothrow) hid_detail{};
+    auto* detail = new (std::nothrow) hid_detail();
     if (detail == nullptr) {
         return nullptr;
     }
@@ -96,12 +100,56 @@ bool hid_get_attributes(hid_channel channel, std::uint16_t* vendor, std::uint16_
     return true;
 }
 
-bool hid_get_manufacturer(hid_channel channel, std::span<std::uint16_t> units) {
+namespace {
+
+// The character device behind an open channel.
+bool device_number(hid_channel channel, dev_t* number) {
     struct stat st {};
     if (::fstat(static_cast<int>(channel), &st) < 0 || !S_ISCHR(st.st_mode)) {
         return false;
     }
-    return linux_read_manufacturer(sysfs_root, major(st.st_rdev), minor(st.st_rdev), units);
+    *number = st.st_rdev;
+    return true;
+}
+
+bool usb_string(hid_channel channel, const char* attribute, std::span<std::uint16_t> units) {
+    dev_t number = 0;
+    return device_number(channel, &number) &&
+           linux_read_usb_string(sysfs_root, major(number), minor(number), attribute, units);
+}
+
+}  // namespace
+
+bool hid_get_manufacturer(hid_channel channel, std::span<std::uint16_t> units) {
+    return usb_string(channel, "manufacturer", units);
+}
+
+bool hid_get_product(hid_channel channel, std::span<std::uint16_t> units) {
+    return usb_string(channel, "product", units);
+}
+
+bool hid_get_serial(hid_channel channel, std::span<std::uint16_t> units) {
+    return usb_string(channel, "serial", units);
+}
+
+bool hid_get_port(hid_channel channel, std::string* port) {
+    dev_t number = 0;
+    if (!device_number(channel, &number)) {
+        return false;
+    }
+    *port = linux_usb_port(sysfs_root, major(number), minor(number));
+    return !port->empty();
+}
+
+hid_path_kind hid_probe_path(const char* path) {
+    struct stat st {};
+    if (::stat(path, &st) < 0) {
+        return hid_path_kind::unreachable;
+    }
+    if (!S_ISCHR(st.st_mode) || !linux_is_hidraw(sysfs_root, major(st.st_rdev), minor(st.st_rdev))) {
+        return hid_path_kind::not_hid;
+    }
+    return hid_path_kind::hid;
 }
 
 bool hid_write(hid_channel channel, std::span<const std::uint8_t> bytes, std::size_t* written) {
@@ -124,4 +172,12 @@ void hid_close(hid_channel channel) {
 
 int hid_last_error() {
     return errno;
+}
+
+std::string hid_error_text(int error) {
+    return std::strerror(error);
+}
+
+bool hid_error_is_permission(int error) {
+    return error == EACCES || error == EPERM;
 }

@@ -1,9 +1,11 @@
 #include "linux_sysfs.h"
 
 #include <dirent.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string_view>
 
@@ -29,6 +31,9 @@ long hidraw_number(std::string_view name) {
 
 struct dir_closer {
     void operator()(DIR* dir) const noexcept { closedir(dir); }
+};
+struct free_deleter {
+    void operator()(char* text) const noexcept { std::free(text); }
 };
 struct file_closer {
     void operator()(std::FILE* file) const noexcept { std::fclose(file); }
@@ -65,7 +70,46 @@ char32_t decode_one(std::string_view text, std::size_t& pos) {
     return cp;
 }
 
+std::string char_device_dir(const std::string& sysfs_root, unsigned major, unsigned minor) {
+    return sysfs_root + "/dev/char/" + std::to_string(major) + ":" + std::to_string(minor);
+}
+
+// The char device links to .../hidrawN; its "device" is the HID device,
+// whose parent is the USB interface, whose parent is the USB device.
+std::string usb_device_dir(const std::string& sysfs_root, unsigned major, unsigned minor) {
+    return char_device_dir(sysfs_root, major, minor) + "/device/../..";
+}
+
+bool exists(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0;
+}
+
 }  // namespace
+
+std::string linux_usb_port(const std::string& sysfs_root, unsigned major, unsigned minor) {
+    const std::string dir = usb_device_dir(sysfs_root, major, minor);
+    // Only a USB device has both; a HID device on another bus has neither there.
+    if (!exists(dir + "/idVendor") || !exists(dir + "/devnum")) {
+        return {};
+    }
+    const std::unique_ptr<char, free_deleter> resolved(::realpath(dir.c_str(), nullptr));
+    if (!resolved) {
+        return {};
+    }
+    const std::string_view full(resolved.get());
+    return std::string(full.substr(full.rfind('/') + 1));
+}
+
+bool linux_is_hidraw(const std::string& sysfs_root, unsigned major, unsigned minor) {
+    const std::unique_ptr<char, free_deleter> subsystem(
+        ::realpath((char_device_dir(sysfs_root, major, minor) + "/subsystem").c_str(), nullptr));
+    if (!subsystem) {
+        return false;
+    }
+    const std::string_view full(subsystem.get());
+    return full.substr(full.rfind('/') + 1) == "hidraw";
+}
 
 std::vector<std::string> linux_hidraw_names(const std::string& sysfs_root) {
     std::vector<std::pair<long, std::string>> found;
@@ -111,10 +155,12 @@ std::size_t utf8_to_utf16(std::string_view text, std::span<std::uint16_t> units)
 
 bool linux_read_manufacturer(const std::string& sysfs_root, unsigned major, unsigned minor,
                              std::span<std::uint16_t> units) {
-    // The char device links to .../hidrawN; its "device" is the HID device,
-    // whose parent is the USB interface, whose parent is the USB device.
-    const std::string path = sysfs_root + "/dev/char/" + std::to_string(major) + ":" + std::to_string(minor) +
-                             "/device/../../manufacturer";
+    return linux_read_usb_string(sysfs_root, major, minor, "manufacturer", units);
+}
+
+bool linux_read_usb_string(const std::string& sysfs_root, unsigned major, unsigned minor,
+                           const char* attribute, std::span<std::uint16_t> units) {
+    const std::string path = usb_device_dir(sysfs_root, major, minor) + "/" + attribute;
     const std::unique_ptr<std::FILE, file_closer> file(std::fopen(path.c_str(), "rb"));
     if (!file) {
         return false;

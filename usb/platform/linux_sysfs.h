@@ -17,6 +17,17 @@ std::vector<std::string> linux_hidraw_names(const std::string& sysfs_root);
 bool linux_read_manufacturer(const std::string& sysfs_root, unsigned major, unsigned minor,
                              std::span<std::uint16_t> units);
 
+// The same for any string attribute of that USB device: "product", "serial".
+bool linux_read_usb_string(const std::string& sysfs_root, unsigned major, unsigned minor,
+                           const char* attribute, std::span<std::uint16_t> units);
+
+// The sysfs name of that USB device, which names the port it is plugged into
+// (1-2.3: bus 1, port 3 of the hub on port 2). Empty for a device not on USB.
+std::string linux_usb_port(const std::string& sysfs_root, unsigned major, unsigned minor);
+
+// Whether the character device major:minor is a hidraw node.
+bool linux_is_hidraw(const std::string& sysfs_root, unsigned major, unsigned minor);
+
 // Converts UTF-8 into UTF-16 units, as much as fits; invalid bytes become
 // U+FFFD. Returns the number of units stored (no terminator is added).
 std::size_t utf8_to_utf16(std::string_view text, std::span<std::uint16_t> units);

@@ -19,6 +19,7 @@ extern "C" {
 #include <new>
 #include <optional>
 #include <span>
+#include <string>
 #include <type_traits>
 
 #include "../hid_enum.h"
@@ -42,7 +43,8 @@ constexpr DWORD write_timeout_ms = 5000;
 constexpr DWORD write_timeout_error = WAIT_TIMEOUT;
 
 HANDLE handle_of(hid_channel channel) {
-    return reinterpret_cast<HANDLE>(channel);
+    // HANDLEs cross the platform seam as integers; this is where they turn back.
+    return reinterpret_cast<HANDLE>(channel);  // NOLINT(performance-no-int-to-ptr)
 }
 
 struct device_info_set_closer {
@@ -107,7 +109,7 @@ const hid_interface* hid_enum_next() {
     data.cbSize = sizeof(SP_DEVICE_INTERFACE_DATA);
     const DWORD index = active->next++;
     // Fails past the last interface, which ends the enumeration.
-    if (!SetupDiEnumDeviceInterfaces(active->set.get(), nullptr, &active->hid_class, index, &data)) {
+    if (SetupDiEnumDeviceInterfaces(active->set.get(), nullptr, &active->hid_class, index, &data) == FALSE) {
         return nullptr;
     }
     return &active->current;
@@ -121,13 +123,13 @@ hid_detail_ptr hid_interface_detail(const hid_interface* iface) {
 
     // The first call only learns the size; it "fails" for want of a buffer.
     DWORD required = 0;
-    if (SetupDiGetDeviceInterfaceDetailA(active->set.get(), &data, nullptr, 0, &required, nullptr) ||
+    if (SetupDiGetDeviceInterfaceDetailA(active->set.get(), &data, nullptr, 0, &required, nullptr) != FALSE ||
         GetLastError() != ERROR_INSUFFICIENT_BUFFER || required == 0) {
         return nullptr;
     }
     const DWORD size = std::max<DWORD>(required, sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A));
 
-    hid_detail_ptr detail(new (std::nothrow) hid_detail{});
+    hid_detail_ptr detail(new (std::nothrow) hid_detail());
     if (!detail) {
         return nullptr;
     }
@@ -139,7 +141,7 @@ hid_detail_ptr hid_interface_detail(const hid_interface* iface) {
     // The header's own size, not the buffer's: that is how the call knows
     // which layout of the record the caller was built against.
     header->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-    if (!SetupDiGetDeviceInterfaceDetailA(active->set.get(), &data, header, size, nullptr, nullptr)) {
+    if (SetupDiGetDeviceInterfaceDetailA(active->set.get(), &data, header, size, nullptr, nullptr) == FALSE) {
         return nullptr;
     }
     // The path ends inside the buffer even if the platform left it unterminated.
@@ -176,7 +178,7 @@ hid_channel hid_open(const char* path, hid_access access) {
 bool hid_get_attributes(hid_channel channel, std::uint16_t* vendor, std::uint16_t* product) {
     HIDD_ATTRIBUTES attributes{};
     attributes.Size = sizeof(HIDD_ATTRIBUTES);
-    if (!HidD_GetAttributes(handle_of(channel), &attributes)) {
+    if (HidD_GetAttributes(handle_of(channel), &attributes) == FALSE) {
         return false;
     }
     *vendor = attributes.VendorID;
@@ -184,12 +186,42 @@ bool hid_get_attributes(hid_channel channel, std::uint16_t* vendor, std::uint16_
     return true;
 }
 
-bool hid_get_manufacturer(hid_channel channel, std::span<std::uint16_t> units) {
+namespace {
+
+using string_query = BOOLEAN(NTAPI*)(HANDLE, PVOID, ULONG);
+
+bool device_string(string_query query, hid_channel channel, std::span<std::uint16_t> units) {
     if (units.size_bytes() > ULONG_MAX) {
         units = units.first(ULONG_MAX / sizeof(std::uint16_t));
     }
-    return HidD_GetManufacturerString(handle_of(channel), units.data(),
-                                      static_cast<ULONG>(units.size_bytes())) != FALSE;
+    return query(handle_of(channel), units.data(), static_cast<ULONG>(units.size_bytes())) != FALSE;
+}
+
+}  // namespace
+
+bool hid_get_manufacturer(hid_channel channel, std::span<std::uint16_t> units) {
+    return device_string(HidD_GetManufacturerString, channel, units);
+}
+
+bool hid_get_product(hid_channel channel, std::span<std::uint16_t> units) {
+    return device_string(HidD_GetProductString, channel, units);
+}
+
+bool hid_get_serial(hid_channel channel, std::span<std::uint16_t> units) {
+    return device_string(HidD_GetSerialNumberString, channel, units);
+}
+
+// The HID class driver does not say which port its device hangs on; the
+// device path, which --list shows, is what tells controllers apart here.
+bool hid_get_port(hid_channel /*channel*/, std::string* port) {
+    port->clear();
+    return false;
+}
+
+// Only opening tells whether a path is a HID device: CreateFile and
+// HidD_GetAttributes judge it.
+hid_path_kind hid_probe_path(const char* /*path*/) {
+    return hid_path_kind::hid;
 }
 
 namespace {
@@ -229,7 +261,7 @@ bool hid_write(hid_channel channel, std::span<const std::uint8_t> bytes, std::si
     }
     OVERLAPPED request{};
     request.hEvent = done.get();
-    if (!WriteFile(device, bytes.data(), static_cast<DWORD>(bytes.size()), nullptr, &request)) {
+    if (WriteFile(device, bytes.data(), static_cast<DWORD>(bytes.size()), nullptr, &request) == FALSE) {
         const DWORD error = GetLastError();
         if (error != ERROR_IO_PENDING) {
             return write_failed(error);
@@ -241,7 +273,7 @@ bool hid_write(hid_channel channel, std::span<const std::uint8_t> bytes, std::si
             // and let it finish before either goes away.
             CancelIoEx(device, &request);
             DWORD count = 0;
-            if (!GetOverlappedResult(device, &request, &count, TRUE)) {
+            if (GetOverlappedResult(device, &request, &count, TRUE) == FALSE) {
                 const DWORD outcome = GetLastError();
                 // Anything but our own cancellation is the device's answer.
                 return write_failed(outcome == ERROR_OPERATION_ABORTED ? wait_error : outcome);
@@ -253,7 +285,7 @@ bool hid_write(hid_channel channel, std::span<const std::uint8_t> bytes, std::si
         }
     }
     DWORD count = 0;
-    if (!GetOverlappedResult(device, &request, &count, FALSE)) {
+    if (GetOverlappedResult(device, &request, &count, FALSE) == FALSE) {
         return write_failed(GetLastError());
     }
     *written = count;
@@ -268,4 +300,27 @@ void hid_close(hid_channel channel) {
 
 int hid_last_error() {
     return static_cast<int>(GetLastError());
+}
+
+std::string hid_error_text(int error) {
+    char* text = nullptr;
+    const DWORD length = FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+        static_cast<DWORD>(error), 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    if (length == 0 || text == nullptr) {
+        return "error " + std::to_string(error);
+    }
+    std::string message(text, length);
+    LocalFree(text);
+    // The system's texts end in a full stop and a line break.
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == '.')) {
+        message.pop_back();
+    }
+    return message + " (" + std::to_string(error) + ")";
+}
+
+// Windows keeps every keyboard and mouse to itself: their refusals say
+// nothing about the controller's permissions.
+bool hid_error_is_permission(int /*error*/) {
+    return false;
 }

@@ -1,0 +1,72 @@
+// The walk over the HID devices present that both the search for controller
+// number N and the list of controllers make, so that both count alike.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "hid_enum.h"
+#include "hid_io.h"
+#include "print_line.h"
+#include "tavo_usb.h"
+
+inline bool is_tavo_controller(std::uint16_t vendor, std::uint16_t product) {
+    return vendor == tavo_vendor_id && product == tavo_product_id;
+}
+
+// Keeps the enumeration open for exactly one walk.
+struct hid_enumeration_scope {
+    hid_enumeration_scope() { hid_enum_begin(); }
+    ~hid_enumeration_scope() { hid_enum_end(); }
+    hid_enumeration_scope(const hid_enumeration_scope&) = delete;
+    hid_enumeration_scope& operator=(const hid_enumeration_scope&) = delete;
+};
+
+// What became of the read/write channel a visit was given.
+enum class hid_channel_fate { close, kept };
+
+struct hid_walk_failures {
+    int denied = 0;  // devices that refused to open for lack of permission
+};
+
+// Opens each HID device in enumeration order for reading and writing and
+// hands it, with its IDs, to visit(path, channel, vendor, product), until
+// done() says so. Devices whose details, open or IDs fail are skipped. With
+// `debug`, each device visited is traced.
+template <typename Done, typename Visit>
+hid_walk_failures hid_walk(int debug, Done&& done, Visit&& visit) {
+    hid_walk_failures failures;
+    const hid_enumeration_scope scope;
+    while (!done()) {
+        const hid_interface* iface = hid_enum_next();
+        if (iface == nullptr) {
+            break;
+        }
+        const hid_detail_ptr detail = hid_interface_detail(iface);
+        if (!detail) {
+            continue;
+        }
+        const char* path = hid_detail_path(detail.get());
+        const hid_channel query = hid_open(path, hid_access::read_write);
+        if (query == hid_invalid_channel) {
+            if (hid_error_is_permission(hid_last_error())) {
+                ++failures.denied;
+            }
+            continue;
+        }
+        std::uint16_t vendor = 0;
+        std::uint16_t product = 0;
+        // A device that cannot name itself cannot be a controller.
+        if (!hid_get_attributes(query, &vendor, &product)) {
+            hid_close(query);
+            continue;
+        }
+        if (debug != 0) {
+            print_line("Found device: %04x-%04x\n", unsigned{vendor}, unsigned{product});
+        }
+        if (visit(path, query, vendor, product) == hid_channel_fate::close) {
+            hid_close(query);
+        }
+    }
+    return failures;
+}
