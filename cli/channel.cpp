@@ -8,6 +8,7 @@
 #include <string_view>
 #include <thread>
 
+#include "print_line.h"
 #include "send_code.h"
 
 namespace {
@@ -42,7 +43,7 @@ void change_channel(const tavo_usb_handle* handle, int output, int plus, const c
     const std::string_view text = channel_text;
 
     if (debug_flag != 0) {
-        std::printf("sending channel '%s'\n", channel_text);
+        print_line("sending channel '%s'\n", channel_text);
     }
     if (!all_digits(text)) {
         std::fprintf(stderr, "Invalid channel number '%s'\n", channel_text);
@@ -54,7 +55,7 @@ void change_channel(const tavo_usb_handle* handle, int output, int plus, const c
         send_code(handle, output, static_cast<std::uint16_t>(base + (digit - '0')));
     }
     if (debug_flag != 0) {
-        std::printf("Waiting %d ms...\n", backup_pause_ms);
+        print_line("Waiting %d ms...\n", backup_pause_ms);
     }
     pause_at_least(std::chrono::milliseconds(backup_pause_ms));
     send_code(handle, output, static_cast<std::uint16_t>(base + key_backup));

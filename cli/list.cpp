@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "print_line.h"
+
 namespace {
 
 // A tab or line break inside a device's string would split its line.
@@ -33,9 +35,9 @@ void list_controllers(const tavo_usb_handle* handle) {
         std::exit(1);
     }
     for (const tavo_usb_device& d : list.devices) {
-        std::printf("%d\t%s\t%s\t%s\t%s\t%s\n", d.number, one_field(d.path).c_str(),
-                    one_field(d.port).c_str(), one_field(d.manufacturer).c_str(),
-                    one_field(d.product).c_str(), one_field(d.serial).c_str());
+        print_line("%d\t%s\t%s\t%s\t%s\t%s\n", d.number, one_field(d.path).c_str(), one_field(d.port).c_str(),
+                   one_field(d.manufacturer).c_str(), one_field(d.product).c_str(),
+                   one_field(d.serial).c_str());
     }
     // The first thing someone without access needs to know: the controllers
     // may be among the devices that refused.

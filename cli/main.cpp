@@ -9,6 +9,7 @@
 #include "options.h"
 #include "send_code.h"
 #include "setup.h"
+#include "streams.h"
 #include "tavo_usb.h"
 #include "usage.h"
 
@@ -16,16 +17,6 @@ namespace {
 
 // Passed through to the handle; the library keeps it for its callers.
 constexpr int handle_creation_param = 1000;
-
-// Traces go to stdout and errors to stderr; keep them in order when both
-// land in one log, and show each trace line before a pause.
-void keep_stdout_in_step() {
-#ifdef _WIN32
-    std::setvbuf(stdout, nullptr, _IONBF, 0);  // the Windows runtime has no line buffering
-#else
-    std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
-#endif
-}
 
 // The controller the run is for: the one at --path, or number --controller.
 // Returns only when it is open.
@@ -44,7 +35,7 @@ void open_controller(tavo_usb_handle* handle, const options& opts) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    keep_stdout_in_step();
+    set_up_streams();
     const char* program = (argc > 0 && argv[0] != nullptr) ? argv[0] : "tavoctl";
 
     options opts;

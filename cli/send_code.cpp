@@ -3,11 +3,13 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "print_line.h"
+
 int debug_flag = 0;
 
 void send_code(const tavo_usb_handle* handle, int output, std::uint16_t code) {
     if (debug_flag != 0) {
-        std::printf("sending code %04x to output %d\n", unsigned{code}, output);
+        print_line("sending code %04x to output %d\n", unsigned{code}, output);
     }
     if (tavo_usb_sendcommand(handle, output, code) != 0) {
         std::perror("tavo_usb_sendcommand failed");

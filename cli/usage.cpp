@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "print_line.h"
+
 namespace {
 
 void print_usage(std::FILE* stream, const char* program) {
@@ -53,5 +55,5 @@ void help(const char* program) {
 }
 
 void version() {
-    std::printf("tavoctl %s\n", TAVOCTL_VERSION);
+    print_line("tavoctl %s\n", TAVOCTL_VERSION);
 }

@@ -47,6 +47,7 @@ struct run_case {
     std::string err;  // usage_marker stands for the usage text
     std::vector<std::string> reports;
     int pause_before = -1;  // index of the report that must follow a pause of at least 2 s
+    bool one_pipe = false;  // both streams through one pipe: `out` is what comes through, in order
 };
 
 void PrintTo(const run_case& c, std::ostream* os) {
@@ -54,7 +55,7 @@ void PrintTo(const run_case& c, std::ostream* os) {
 }
 
 void expect_run(const run_case& c) {
-    const tavoctl_run run = run_tavoctl_fake(c.scenario, c.args);
+    const tavoctl_run run = run_tavoctl_fake(c.scenario, c.args, c.one_pipe);
     const std::string err = c.err == usage_marker ? expected_usage(TAVOCTL_FAKE) : c.err;
     const std::string out = c.out == help_marker ? expected_usage(TAVOCTL_FAKE) + help_tail : c.out;
     EXPECT_EQ(run.status, c.status);
@@ -458,6 +459,51 @@ INSTANTIATE_TEST_SUITE_P(
                              "WriteFile failed (0 / 0) : 31\n",
                              perror_line("tavo_usb_sendcommand failed", EIO),
                              {cmd(0, 0, 1) + " lost"}}),
+    case_name);
+
+// A hook that captures "2>&1" must read each error after the traces before it.
+INSTANTIATE_TEST_SUITE_P(
+    one_pipe, command_line,
+    testing::Values(run_case{"refused_after_trace",
+                             "device 6666:f100 write=refuse after=1 name=Tavo\n",
+                             {"--debug", "0001", "0002"},
+                             1,
+                             "Found device: 6666-f100\nFound tavo control num 0\n- Manufacturer : Tavo\n"
+                             "sending code 0001 to output 0\nsending cmd 0001 to output 0: bytes 48, 0, 1\n"
+                             "sending code 0002 to output 0\nsending cmd 0002 to output 0: bytes 48, 0, 2\n"
+                             "WriteFile failed (0 / 0) : 31\n" +
+                                 perror_line("tavo_usb_sendcommand failed", EIO),
+                             "",
+                             {cmd(0, 0, 1), cmd(0, 0, 2) + " lost"},
+                             -1,
+                             true},
+                    run_case{"invalid_code_after_trace",
+                             one_controller,
+                             {"--debug", "0001", "zz"},
+                             1,
+                             "Found device: 6666-f100\nFound tavo control num 0\n- Manufacturer : Tavo Ltd\n"
+                             "sending code 0001 to output 0\nsending cmd 0001 to output 0: bytes 48, 0, 1\n"
+                             "Invalid command code: 'zz'\n",
+                             "",
+                             {cmd(0, 0, 1)},
+                             -1,
+                             true},
+                    run_case{"channel_backup_refused",
+                             "device 6666:f100 write=refuse after=2 name=Tavo\n",
+                             {"--debug", "--channel", "1"},
+                             1,
+                             "Found device: 6666-f100\nFound tavo control num 0\n- Manufacturer : Tavo\n"
+                             "sending channel '1'\n"
+                             "sending code 0080 to output 0\nsending cmd 0080 to output 0: bytes 48, 0, 128\n"
+                             "sending code 0001 to output 0\nsending cmd 0001 to output 0: bytes 48, 0, 1\n"
+                             "Waiting 2000 ms...\n"
+                             "sending code 0083 to output 0\nsending cmd 0083 to output 0: bytes 48, 0, 131\n"
+                             "WriteFile failed (0 / 0) : 31\n" +
+                                 perror_line("tavo_usb_sendcommand failed", EIO),
+                             "",
+                             {cmd(0, 0, 0x80), cmd(0, 0, 1), cmd(0, 0, 0x83) + " lost"},
+                             2,
+                             true}),
     case_name);
 
 // Channel changes: 'Tavo', the digits, a pause, 'Backup'.

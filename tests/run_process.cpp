@@ -16,6 +16,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #endif
 
@@ -50,6 +51,25 @@ std::string make_scratch_dir() {
     return pattern;
 }
 
+// Reads what comes through the pipe until every writer has closed it.
+std::string read_to_end(int fd) {
+    std::string text;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            throw std::runtime_error("read failed");
+        }
+        if (n == 0) {
+            return text;
+        }
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+}
+
 running_process start_process(const process_request& request) {
     const std::string out_path = request.scratch_dir + "/stdout";
     const std::string err_path = request.scratch_dir + "/stderr";
@@ -75,35 +95,62 @@ running_process start_process(const process_request& request) {
     }
     argv.push_back(nullptr);
 
+    int pipe_ends[2] = {-1, -1};
+    if (request.one_pipe && pipe(pipe_ends) != 0) {
+        throw std::runtime_error("pipe failed");
+    }
     const pid_t pid = fork();
     if (pid < 0) {
         throw std::runtime_error("fork failed");
     }
     if (pid == 0) {
         const int in = open("/dev/null", O_RDONLY);
-        const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int out =
+            request.one_pipe ? pipe_ends[1] : open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int err =
+            request.one_pipe ? pipe_ends[1] : open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) {
             _exit(126);
+        }
+        if (request.one_pipe) {
+            close(pipe_ends[0]);
+            close(pipe_ends[1]);
         }
         execve(request.program.c_str(), argv.data(), envp.data());
         _exit(127);
     }
-    return running_process{pid, request.scratch_dir};
+    if (request.one_pipe) {
+        close(pipe_ends[1]);
+    }
+    return running_process{pid, request.scratch_dir, pipe_ends[0]};
 }
 
 process_result finish_process(running_process* process) {
     const auto pid = static_cast<pid_t>(process->id);
+    process_result result;
+    const bool piped = process->pipe >= 0;
+    if (piped) {
+        const int fd = static_cast<int>(process->pipe);
+        process->pipe = -1;
+        try {
+            result.out = read_to_end(fd);
+        } catch (...) {
+            close(fd);
+            throw;
+        }
+        close(fd);
+    }
     int wstatus = 0;
     while (waitpid(pid, &wstatus, 0) < 0) {
         if (errno != EINTR) {
             throw std::runtime_error("waitpid failed");
         }
     }
-    process_result result;
     result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
-    result.out = read_file(process->scratch_dir + "/stdout");
-    result.err = read_file(process->scratch_dir + "/stderr");
+    if (!piped) {
+        result.out = read_file(process->scratch_dir + "/stdout");
+        result.err = read_file(process->scratch_dir + "/stderr");
+    }
     return result;
 }
 
@@ -234,6 +281,20 @@ std::string make_scratch_dir() {
     throw std::runtime_error("no free scratch folder name");
 }
 
+// Reads what comes through the pipe until every writer has closed it.
+std::string read_to_end(HANDLE pipe) {
+    std::string text;
+    char buffer[4096];
+    DWORD n = 0;
+    while (ReadFile(pipe, buffer, sizeof buffer, &n, nullptr)) {
+        text.append(buffer, n);
+    }
+    if (GetLastError() != ERROR_BROKEN_PIPE) {
+        throw std::runtime_error(last_error_text("ReadFile"));
+    }
+    return text;
+}
+
 running_process start_process(const process_request& request) {
     const std::string out_path = request.scratch_dir + "\\stdout";
     const std::string err_path = request.scratch_dir + "\\stderr";
@@ -241,29 +302,60 @@ running_process start_process(const process_request& request) {
     std::string line = command_line(request);
     std::string environment = environment_block(request);
     PROCESS_INFORMATION process{};
+    HANDLE read_end = INVALID_HANDLE_VALUE;
     {
         // The child's copies are all it needs; ours close once it has them.
         const scoped_handle in(inheritable_file("NUL", GENERIC_READ, OPEN_EXISTING));
-        const scoped_handle out(inheritable_file(out_path, GENERIC_WRITE, CREATE_ALWAYS));
-        const scoped_handle err(inheritable_file(err_path, GENERIC_WRITE, CREATE_ALWAYS));
+        HANDLE write_end = INVALID_HANDLE_VALUE;
+        if (request.one_pipe) {
+            SECURITY_ATTRIBUTES inherit{};
+            inherit.nLength = sizeof inherit;
+            inherit.bInheritHandle = TRUE;
+            if (!CreatePipe(&read_end, &write_end, &inherit, 0)) {
+                throw std::runtime_error(last_error_text("CreatePipe"));
+            }
+            // The child gets the writing end alone.
+            if (!SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0)) {
+                const std::string error = last_error_text("SetHandleInformation");
+                CloseHandle(read_end);
+                CloseHandle(write_end);
+                throw std::runtime_error(error);
+            }
+        }
+        const scoped_handle pipe_writer(write_end);
+        const scoped_handle out(request.one_pipe ? INVALID_HANDLE_VALUE
+                                                 : inheritable_file(out_path, GENERIC_WRITE, CREATE_ALWAYS));
+        const scoped_handle err(request.one_pipe ? INVALID_HANDLE_VALUE
+                                                 : inheritable_file(err_path, GENERIC_WRITE, CREATE_ALWAYS));
         STARTUPINFOA startup{};
         startup.cb = sizeof startup;
         startup.dwFlags = STARTF_USESTDHANDLES;
         startup.hStdInput = in.handle;
-        startup.hStdOutput = out.handle;
-        startup.hStdError = err.handle;
+        startup.hStdOutput = request.one_pipe ? write_end : out.handle;
+        startup.hStdError = request.one_pipe ? write_end : err.handle;
         if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, environment.data(), nullptr,
                             &startup, &process)) {
+            if (read_end != INVALID_HANDLE_VALUE) {
+                CloseHandle(read_end);
+            }
             throw std::runtime_error(last_error_text("CreateProcess " + line));
         }
     }
     CloseHandle(process.hThread);
-    return running_process{reinterpret_cast<std::intptr_t>(process.hProcess), request.scratch_dir};
+    return running_process{reinterpret_cast<std::intptr_t>(process.hProcess), request.scratch_dir,
+                           request.one_pipe ? reinterpret_cast<std::intptr_t>(read_end) : -1};
 }
 
 process_result finish_process(running_process* process) {
     const scoped_handle process_handle(reinterpret_cast<HANDLE>(process->id));
     process->id = -1;
+    process_result result;
+    const bool piped = process->pipe != -1;
+    if (piped) {
+        const scoped_handle reader(reinterpret_cast<HANDLE>(process->pipe));
+        process->pipe = -1;
+        result.out = read_to_end(reader.handle);
+    }
     if (WaitForSingleObject(process_handle.handle, INFINITE) != WAIT_OBJECT_0) {
         throw std::runtime_error(last_error_text("WaitForSingleObject"));
     }
@@ -271,11 +363,12 @@ process_result finish_process(running_process* process) {
     if (!GetExitCodeProcess(process_handle.handle, &code)) {
         throw std::runtime_error(last_error_text("GetExitCodeProcess"));
     }
-    process_result result;
     // A crash ends the process with an NTSTATUS error code, not a status.
     result.status = (code & 0xC0000000U) == 0xC0000000U ? -1 : static_cast<int>(code);
-    result.out = read_file(process->scratch_dir + "\\stdout");
-    result.err = read_file(process->scratch_dir + "\\stderr");
+    if (!piped) {
+        result.out = read_file(process->scratch_dir + "\\stdout");
+        result.err = read_file(process->scratch_dir + "\\stderr");
+    }
     return result;
 }
 

@@ -18,6 +18,7 @@ struct process_request {
     std::vector<std::string> args;                         // not including argv[0]
     std::vector<std::pair<std::string, std::string>> env;  // added to the current environment
     std::string scratch_dir;                               // where stdout and stderr are collected
+    bool one_pipe = false;  // both streams into one pipe, as "2>&1 |" does; read back as `out`
 };
 
 process_result run_process(const process_request& request);
@@ -26,6 +27,7 @@ process_result run_process(const process_request& request);
 struct running_process {
     std::intptr_t id = -1;  // the pid on Linux, the process handle on Windows
     std::string scratch_dir;
+    std::intptr_t pipe = -1;  // with one_pipe: the reading end (descriptor or handle)
 };
 running_process start_process(const process_request& request);
 process_result finish_process(running_process* process);  // waits for it to end

@@ -4,6 +4,7 @@
 
 #include "hid_io.h"
 #include "hid_walk.h"
+#include "print_line.h"
 #include "tavo_usb.h"
 
 namespace {
@@ -42,7 +43,7 @@ int tavo_usb_finddevice(tavo_usb_handle* handle, int wanted) {
                 return hid_channel_fate::close;
             }
             if (handle->debug != 0) {
-                std::printf("Found tavo control num %d\n", matches);
+                print_line("Found tavo control num %d\n", matches);
             }
             if (matches == wanted) {
                 // On failure the next match is tried under the same number.
@@ -91,7 +92,7 @@ int tavo_usb_opendevice(tavo_usb_handle* handle, const char* path) {
         return refuse("not a HID device");
     }
     if (handle->debug != 0) {
-        std::printf("Found device: %04x-%04x\n", unsigned{vendor}, unsigned{product});
+        print_line("Found device: %04x-%04x\n", unsigned{vendor}, unsigned{product});
     }
     if (!is_tavo_controller(vendor, product)) {
         hid_close(query);

@@ -7,6 +7,7 @@
 
 #include "hid_enum.h"
 #include "hid_io.h"
+#include "print_line.h"
 #include "tavo_usb.h"
 
 inline bool is_tavo_controller(std::uint16_t vendor, std::uint16_t product) {
@@ -61,7 +62,7 @@ hid_walk_failures hid_walk(int debug, Done&& done, Visit&& visit) {
             continue;
         }
         if (debug != 0) {
-            std::printf("Found device: %04x-%04x\n", unsigned{vendor}, unsigned{product});
+            print_line("Found device: %04x-%04x\n", unsigned{vendor}, unsigned{product});
         }
         if (visit(path, query, vendor, product) == hid_channel_fate::close) {
             hid_close(query);

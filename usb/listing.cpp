@@ -8,6 +8,7 @@
 
 #include "hid_io.h"
 #include "hid_walk.h"
+#include "print_line.h"
 #include "tavo_usb.h"
 
 namespace {
@@ -82,7 +83,7 @@ int tavo_usb_listdevices(const tavo_usb_handle* handle, tavo_usb_device_list* li
                 return hid_channel_fate::close;
             }
             if (handle->debug != 0) {
-                std::printf("Found tavo control num %d\n", matches);
+                print_line("Found tavo control num %d\n", matches);
             }
             try {
                 tavo_usb_device device{matches++, path, {}, {}, {}, {}};

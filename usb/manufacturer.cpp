@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "hid_io.h"
+#include "print_line.h"
 #include "tavo_usb.h"
 
 namespace {
@@ -15,7 +16,7 @@ constexpr std::size_t manufacturer_units = 512;  // 1024 bytes of UTF-16
 void tavo_usb_printmanufacturer(const tavo_usb_handle* handle) {
     std::array<std::uint16_t, manufacturer_units> wide{};
     if (!hid_get_manufacturer(handle->query_handle, wide)) {
-        std::printf("- Unable to fetch manufacturer string\n");
+        print_line("- Unable to fetch manufacturer string\n");
         return;
     }
     // Keep the low byte of each unit. A string that fills the whole wide
@@ -27,5 +28,5 @@ void tavo_usb_printmanufacturer(const tavo_usb_handle* handle) {
         ++length;
     }
     narrow[length] = '\0';
-    std::printf("- Manufacturer : %s\n", narrow.data());
+    print_line("- Manufacturer : %s\n", narrow.data());
 }

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "print_line.h"
 #include "tavo_usb.h"
 
 void tavo_usb_holdoutput(const tavo_usb_handle* handle, int output) {
@@ -15,7 +16,7 @@ void tavo_usb_holdoutput(const tavo_usb_handle* handle, int output) {
         return;  // held, or the platform offers no hold: a channel change must not fail for it
     }
     if (handle->debug != 0) {
-        std::printf("Waiting for another run to finish with output %d...\n", output);
+        print_line("Waiting for another run to finish with output %d...\n", output);
     }
     output_hold_take(path, output, output_hold_wait::yes);
 }

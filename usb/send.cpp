@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "hid_io.h"
+#include "print_line.h"
 #include "report.h"
 #include "tavo_usb.h"
 
@@ -39,15 +40,15 @@ bool complete(const write_outcome& outcome) {
 int tavo_usb_sendcommand(const tavo_usb_handle* handle, int output, int code) {
     const report_frame frame = command_report(output, code);
     if (handle->debug != 0) {
-        std::printf("sending cmd %04x to output %d: bytes %d, %d, %d\n", static_cast<unsigned>(code), output,
-                    frame[1], frame[2], frame[3]);
+        print_line("sending cmd %04x to output %d: bytes %d, %d, %d\n", static_cast<unsigned>(code), output,
+                   frame[1], frame[2], frame[3]);
     }
     const write_outcome outcome = write_report(handle, frame);
     if (complete(outcome)) {
         return 0;
     }
-    std::printf("WriteFile failed (%d / %d) : %d\n", outcome.ok ? 1 : 0, static_cast<int>(outcome.written),
-                outcome.error);
+    print_line("WriteFile failed (%d / %d) : %d\n", outcome.ok ? 1 : 0, static_cast<int>(outcome.written),
+               outcome.error);
     errno = outcome.errno_value;
     return -1;
 }

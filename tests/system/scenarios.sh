@@ -8,7 +8,12 @@
 # plugged gadget. Reports are the 8 bytes a gadget receives: the frame less
 # its report ID.
 #
-#   scenario NAME "GADGET..." -- ARG...
+#   scenario NAME "GADGET..." -- ARG...   ("keep": as the scenario before left them)
+#   userland                      run in the guest's Debian userland (a chroot)
+#   before COMMAND                a shell command run there first
+#   only linux|wine STEP...       a step for the Linux build alone, or for
+#                                 tavoctl.exe under Wine (tests/system/run --windows)
+#   skip linux|wine REASON        the scenario does not run for that build
 #   fault stall GADGET            GADGET never reads while tavoctl runs
 #   fault unplug GADGET N         GADGET is unplugged once N reports arrived
 #   fault kill GADGET N ARG...    first a run with ARG... (no spaces), killed
@@ -71,12 +76,26 @@ stdout "Found device: 6666-f101" \
   "sending cmd 0c03 to output 1: bytes 49, 12, 3" \
   "sending code 0080 to output 1" \
   "sending cmd 0080 to output 1: bytes 49, 0, 128"
+# Wine lists the HID devices in the order of their IDs, not of their arrival
+# as Windows does, and its hidraw bridge names every manufacturer "hidraw".
+only wine stdout "Found device: 6666-f100" \
+  "Found tavo control num 0" \
+  "Found device: 6666-f100" \
+  "Found tavo control num 1" \
+  "- Manufacturer : hidraw" \
+  "sending code 0c03 to output 1" \
+  "sending cmd 0c03 to output 1: bytes 49, 12, 3" \
+  "sending code 0080 to output 1" \
+  "sending cmd 0080 to output 1: bytes 49, 0, 128"
 reports ctl1 "$(cmd 1 0c03)" "$(cmd 1 0080)"
 
 scenario debug_stops_at_the_controller "ctl0 other" -- --debug
 stdout "Found device: 6666-f100" \
   "Found tavo control num 0" \
   "- Manufacturer : Tavo Systems Ltd"
+only wine stdout "Found device: 6666-f100" \
+  "Found tavo control num 0" \
+  "- Manufacturer : hidraw"  # Wine's bridge; Windows gives the device's string
 
 scenario channel_tavo "ctl0" -- --channel 123
 reports ctl0 "$(cmd 0 0080)" "$(cmd 0 0001)" "$(cmd 0 0002)" "$(cmd 0 0003)" "$(cmd 0 0083)"
@@ -89,6 +108,7 @@ pause ctl0 4 2000
 # A recorder's tuners and a person, all at once: eight channel changes, four
 # per output of one controller. Without the output hold their keys mix.
 scenario eight_channel_changes_at_once "ctl0" -- --channel 7
+skip wine "the runs alongside are the Linux build's"
 at_once --box 1 --tavo+ --channel 60
 at_once --channel 4085
 at_once --box 1 --tavo+ --channel 123
@@ -101,6 +121,7 @@ channels ctl0 1 60 123 9 2468
 
 # A run killed in its pause holds the output no longer.
 scenario killed_run_frees_its_output "ctl0" -- --channel 34
+skip wine "the run killed is the Linux build's"
 fault kill ctl0 3 --channel 12
 reports ctl0 "$(cmd 0 0080)" "$(cmd 0 0001)" "$(cmd 0 0002)" \
   "$(cmd 0 0080)" "$(cmd 0 0003)" "$(cmd 0 0004)" "$(cmd 0 0083)"
@@ -122,7 +143,17 @@ fault unplug ctl0 3
 status 1
 stdout "WriteFile failed (0 / 0) : 19"
 stderr "tavo_usb_sendcommand failed: No such device"
+# Wine fails the write with 5 (ERROR_ACCESS_DENIED); Windows with 1167
+# (ERROR_DEVICE_NOT_CONNECTED).
+only wine stdout "WriteFile failed (0 / 0) : 5"
+only wine stderr "tavo_usb_sendcommand failed: Input/output error"
 reports ctl0 "$(cmd 0 0080)" "$(cmd 0 0001)" "$(cmd 0 0002)"
+
+# Right after that unplug, on the gadgets as it left them.
+scenario next_run_after_the_unplug "keep" -- 0001
+status 1
+stderr "tavo_usb_finddevice(0) failed to find device 6666-f100" \
+  "unable to find tavo controller number 0"
 
 # f_hid keeps four OUT requests queued; the fifth report finds none and the
 # host gives up on it after usbhid's 5 s.
@@ -131,6 +162,12 @@ fault stall ctl0
 status 1
 stdout "WriteFile failed (0 / 0) : 110"
 stderr "tavo_usb_sendcommand failed: Connection timed out"
+# Wine completes the write only when its own write() to hidraw returns, so
+# tavoctl.exe's 5 s bound never fires: the kernel's 5 s timeout ends it with
+# 31 (ERROR_GEN_FAILURE). On Windows the bound gives 258 (WAIT_TIMEOUT) and
+# "Resource temporarily unavailable".
+only wine stdout "WriteFile failed (0 / 0) : 31"
+only wine stderr "tavo_usb_sendcommand failed: Input/output error"
 reports ctl0 "$(cmd 0 0001)" "$(cmd 0 0002)" "$(cmd 0 0003)" "$(cmd 0 0004)"
 
 scenario no_hid_devices "" -- 0001
@@ -141,6 +178,9 @@ stderr "tavo_usb_finddevice(0) failed to find device 6666-f100" \
 scenario only_a_foreign_device "other" -- --debug 0001
 status 1
 stdout "Found device: 6666-f101"
+# Wine's own virtual mouse and keyboard are HID devices too (Windows keeps
+# its keyboards and mice to itself).
+only wine stdout "Found device: 6666-f101" "Found device: 845e-0001" "Found device: 845e-0002"
 stderr "tavo_usb_finddevice(0) failed to find device 6666-f100" \
   "unable to find tavo controller number 0"
 
@@ -154,16 +194,20 @@ stderr "tavo_usb_finddevice(2) failed to find device 6666-f100" \
 # manufacturer, the product (the gadget's name) and the serial (its index).
 tab=$'\t'
 scenario list_two_controllers_among_others "ctl0 other ctl1" -- --list
+skip wine "the list shows Linux's device paths and names"
 # shellcheck disable=SC2154 # second_manufacturer: testbed.sh's gadget table
 stdout "0${tab}/dev/hidraw0${tab}2-1${tab}Tavo Systems Ltd${tab}ctl0${tab}1" \
   "1${tab}/dev/hidraw2${tab}3-1${tab}${second_manufacturer}${tab}ctl1${tab}2"
 
 scenario list_nothing "other" -- --list
+skip wine "the list shows Linux's device paths and names"
 
 scenario path_by_hidraw_node "ctl0 other ctl1" -- --path /dev/hidraw2 --box 1 0C03
+skip wine "Linux device paths"
 reports ctl1 "$(cmd 1 0c03)"
 
 scenario path_to_the_foreign_device "other ctl0" -- --path /dev/hidraw0 0001
+skip wine "Linux device paths"
 status 1
 stderr "tavo_usb_opendevice('/dev/hidraw0'): device 6666-f101 is not a tavo controller (6666-f100)" \
   "unable to open tavo controller at '/dev/hidraw0'"
@@ -171,6 +215,7 @@ stderr "tavo_usb_opendevice('/dev/hidraw0'): device 6666-f101 is not a tavo cont
 # The gadget's end of the same controller is a character device too, but no
 # hidraw node.
 scenario path_to_a_gadget_node "ctl0" -- --path /dev/hidg1 0001
+skip wine "Linux device paths"
 status 1
 stderr "tavo_usb_opendevice('/dev/hidg1'): not a HID device" \
   "unable to open tavo controller at '/dev/hidg1'"

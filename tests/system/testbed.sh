@@ -8,6 +8,8 @@ testbed_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # Modules the guest loads; their dependencies come along from modules.dep.
 # hidraw is built into Debian's kernel.
 guest_modules=(dummy_hcd libcomposite usb_f_hid hid usbhid hid-generic)
+# And for the Debian userland: the host's root over virtio-9p, under an overlay.
+userland_modules=(virtio virtio_ring virtio_pci 9pnet 9pnet_virtio netfs fscache 9p overlay)
 
 die() {
   echo "system test: $*" >&2
@@ -70,7 +72,7 @@ copy_modules() {  # copy_modules TREE KVER DEST
   # The package leaves modules.dep to its install script: make it here.
   /bin/busybox depmod -b "$tree" "$kver" || die "depmod failed on kernel $kver"
   dep=$tree/lib/modules/$kver/modules.dep
-  for name in "${guest_modules[@]}"; do
+  for name in "${guest_modules[@]}" "${userland_modules[@]}"; do
     # modules.dep names the files as the source tree spells them, '-' or '_'.
     module=$(grep -oE "^([^:]*/)?${name//[-_]/[-_]}\.ko(\.(xz|zst|gz))?:" "$dep" | cut -d: -f1)
     [ -n "$module" ] || die "kernel $kver has no module $name"
@@ -118,7 +120,12 @@ unpack_kernel() {  # unpack_kernel DEB DIR
   copy_modules "$tmp" "$kver" "$dir/modules"
   echo "$kver" >"$dir/version"
   rm -rf "$tmp"
-  touch "$dir/ready"
+  module_list >"$dir/ready"
+}
+
+# What a prepared kernel's "ready" says: the modules it was prepared with.
+module_list() {
+  echo "${guest_modules[*]} ${userland_modules[*]}"
 }
 
 # Downloads NAME=VERSION into CACHE/debs/NAME=VERSION/ unless it is there.
@@ -150,7 +157,7 @@ prepare_kernel() {  # prepare_kernel CACHE
     fi
   fi
   kernel_dir=$cache/${package/=/_}
-  if [ ! -e "$kernel_dir/ready" ]; then
+  if [ "$(cat "$kernel_dir/ready" 2>/dev/null)" != "$(module_list)" ]; then
     unpack_kernel "$(ls "$cache/debs/$package"/*.deb | head -n 1)" "$kernel_dir"
   fi
   exec {lock}>&-
@@ -213,6 +220,23 @@ make_guest_root() {  # make_guest_root ROOT TAVOCTL HELPERS_DIR
   report_descriptor >"$root/testbed/report_desc"
 }
 
+# A Wine prefix for the guest's userland, made once and reused: winebus is
+# to use hidraw (it does not while SDL is enabled and libSDL2 is installed)
+# and to watch /dev itself, since the guest runs no udevd.
+prepare_wine_prefix() {  # prepare_wine_prefix DIR
+  local dir=$1 wine=$testbed_dir/../windows/wine key='HKLM\System\CurrentControlSet\Services\winebus'
+  [ -e "$dir/.testbed-ready" ] && return 0
+  # The guest runs Wine as root, and Wine takes only a prefix of its own user.
+  [ "$(id -u)" -eq 0 ] || die "the Windows build's run needs root (sudo)"
+  echo "system test: making the Wine prefix $dir" >&2
+  "$wine" "$dir" create
+  "$wine" "$dir" run reg add "$key" /v "Enable SDL" /t REG_DWORD /d 0 /f >/dev/null
+  "$wine" "$dir" run reg add "$key" /v DisableUdevd /t REG_DWORD /d 1 /f >/dev/null
+  WINEPREFIX=$dir wineserver -w  # it writes the registry out as it ends
+  grep -q '^"DisableUdevd"=dword:00000001' "$dir/system.reg" || die "the Wine prefix $dir lacks its settings"
+  touch "$dir/.testbed-ready"
+}
+
 pack_initramfs() {  # pack_initramfs ROOT OUT
   (cd "$1" && find . | LC_ALL=C sort | cpio -o -H newc -R 0:0 --quiet) >"$2"
 }
@@ -221,13 +245,21 @@ pack_initramfs() {  # pack_initramfs ROOT OUT
 
 # Boots the guest and waits for it to power off, at most SECONDS. Leaves the
 # console in WORK/console.log and the results channel in WORK/results.log.
-boot_guest() {  # boot_guest WORK SECONDS
-  local work=$1 status=0
+# With "userland", the guest also gets the host's root file system (see the
+# guest's init) and the room that Wine needs.
+boot_guest() {  # boot_guest WORK SECONDS [userland]
+  local work=$1 status=0 machine=(-accel tcg -m 512)
   rm -f "$work/console.log" "$work/results.log"
+  if [ "${3:-}" = userland ]; then
+    # Under TCG every Wine process dies in a kernel oops at the return from
+    # its system calls while the guest CPU offers SMAP.
+    machine=(-accel tcg -cpu max,smap=off -m 2048
+      -virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap)
+  fi
   # TCG: /dev/kvm here may be nested, where a stock kernel hangs silently.
   # One vCPU: gadget_reader's timestamps rely on it (see there).
   timeout -k 10 "$2" qemu-system-x86_64 \
-    -accel tcg -m 512 -smp 1 -nodefaults -no-user-config -display none -no-reboot \
+    "${machine[@]}" -smp 1 -nodefaults -no-user-config -display none -no-reboot \
     -kernel "$(kernel_image)" -initrd "$work/initramfs.cpio" \
     -append "console=ttyS0 panic=-1 loglevel=4" \
     -serial "file:$work/console.log" -serial "file:$work/results.log" \
