@@ -22,4 +22,5 @@ add_test(NAME wine_stop COMMAND ${wine} ${wine_prefix} stop)
 set_tests_properties(wine_stop PROPERTIES FIXTURES_CLEANUP wine)
 
 # Test discovery runs before the fixture, on a cold Wine.
-set(gtest_platform_args PROPERTIES FIXTURES_REQUIRED wine DISCOVERY_TIMEOUT 60)
+# PROPERTIES last, so that a caller can add properties of its own.
+set(gtest_platform_args DISCOVERY_TIMEOUT 60 PROPERTIES FIXTURES_REQUIRED wine)
