@@ -11,6 +11,7 @@
 #   scenario NAME "GADGET..." -- ARG...   ("keep": as the scenario before left them)
 #   userland                      run in the guest's Debian userland (a chroot)
 #   before COMMAND                a shell command run there first
+#   runs ARG...                   run ARG... instead of tavoctl with its arguments
 #   only linux|wine STEP...       a step for the Linux build alone, or for
 #                                 tavoctl.exe under Wine (tests/system/run --windows)
 #   skip linux|wine REASON        the scenario does not run for that build
@@ -219,3 +220,32 @@ skip wine "Linux device paths"
 status 1
 stderr "tavo_usb_opendevice('/dev/hidg1'): not a HID device" \
   "unable to open tavo controller at '/dev/hidg1'"
+
+# The udev rule as a recorder meets it: the .deb installed with dpkg in the
+# guest's Debian userland while udevd runs there, so that its maintainer
+# script applies the rule to the controller already plugged in. The
+# controller's node gets group plugdev and mode 0660 and a link by USB port
+# and by serial; the foreign HID device stays root's alone. A user in plugdev
+# sends a code through the link; one outside it gets the path error and
+# nothing is sent. Last in the table: udevd then stops, and no later
+# scenario runs under its rules.
+ctl0_link=/dev/tavo/by-path/platform-dummy_hcd.1-usb-0:1:1.0  # ctl0 is the testbed's second gadget
+scenario udev_rule_from_the_package "ctl0 other" --
+userland
+skip wine "the udev rule is Linux's"
+# shellcheck disable=SC2154 # deb: set by tests/system/run
+[ -n "$deb" ] || skip linux "no .deb to install (tools/check-package deb builds it)"
+# udevadm ignores requests in a chroot unless told that this one is meant.
+before "export SYSTEMD_IGNORE_CHROOT=1; /lib/systemd/systemd-udevd --daemon &&
+dpkg -i '$deb' >/dev/null && udevadm settle --timeout=30"
+# Each argument of 'runs' takes one line: the script is built on one.
+check="stat -c '%G %a' \"\$(readlink -f '$ctl0_link')\" /dev/hidraw1; ls /dev/tavo/by-serial; "
+check+="setpriv --reuid=1000 --regid=1000 --groups=46 /usr/bin/tavoctl --path '$ctl0_link' 0001; "
+check+="echo \"in plugdev: \$?\"; "
+check+="setpriv --reuid=1001 --regid=1001 --clear-groups /usr/bin/tavoctl --path '$ctl0_link' 0002; "
+check+="echo \"outside plugdev: \$?\"; SYSTEMD_IGNORE_CHROOT=1 udevadm control --exit"
+runs /bin/sh -c "$check"
+stdout "plugdev 660" "root 600" "1" "in plugdev: 0" "outside plugdev: 1"
+stderr "tavo_usb_opendevice('$ctl0_link'): Permission denied" \
+  "unable to open tavo controller at '$ctl0_link'"
+reports ctl0 "$(cmd 0 0001)"
