@@ -2,7 +2,13 @@
 // report that reaches a USB HID gadget (/dev/hidgN), one line each, as the
 // CLOCK_MONOTONIC time in microseconds and the report's bytes in hex.
 //
-// usage: gadget_reader DEVICE LOG [MAX_SECONDS]
+// usage: gadget_reader DEVICE LOG [MAX_SECONDS [STOP_AFTER PID_FILE]]
+//
+// With STOP_AFTER, the reader stops the writer (SIGSTOP to the process named
+// in PID_FILE) as it logs that many reports. Being a real-time task, it does
+// so before the writer's write returns: the writer is frozen right at that
+// report, before any step that follows it (a pause, the next report), so
+// that the testbed can unplug the gadget or kill the writer there for sure.
 //
 // LOG is created only once DEVICE is open, so its existence says that the
 // reader is in place. SIGTERM stops it after it has read whatever is queued.
@@ -93,14 +99,36 @@ read_result read_one(int device, int log) {
     return read_result::report;
 }
 
+// Stops the process whose ID PATH holds.
+bool stop_writer(const char* path) {
+    FILE* file = std::fopen(path, "r");
+    int pid = 0;
+    const bool read = file != nullptr && std::fscanf(file, "%d", &pid) == 1 && pid > 0;
+    if (file != nullptr) {
+        std::fclose(file);
+    }
+    if (!read) {
+        std::fprintf(stderr, "gadget_reader: no process ID to stop in %s\n", path);
+        return false;
+    }
+    if (::kill(pid, SIGSTOP) != 0) {
+        std::fprintf(stderr, "gadget_reader: stopping %d: %s\n", pid, std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 3 || argc > 4) {
-        std::fprintf(stderr, "usage: %s DEVICE LOG [MAX_SECONDS]\n", argv[0]);
+    if (argc != 3 && argc != 4 && argc != 6) {
+        std::fprintf(stderr, "usage: %s DEVICE LOG [MAX_SECONDS [STOP_AFTER PID_FILE]]\n", argv[0]);
         return 2;
     }
-    const long max_seconds = argc == 4 ? std::strtol(argv[3], nullptr, 10) : 120;
+    const long max_seconds = argc >= 4 ? std::strtol(argv[3], nullptr, 10) : 120;
+    const long stop_after = argc == 6 ? std::strtol(argv[4], nullptr, 10) : 0;
+    const char* stop_pid_file = argc == 6 ? argv[5] : nullptr;
+    long reports = 0;
     const long long deadline = now_us() + max_seconds * 1000000LL;
 
     struct sigaction action {};
@@ -142,6 +170,9 @@ int main(int argc, char** argv) {
         if (ready > 0) {
             const read_result result = read_one(device, log);
             if (result == read_result::failed) {
+                return 1;
+            }
+            if (result == read_result::report && ++reports == stop_after && !stop_writer(stop_pid_file)) {
                 return 1;
             }
             if (result == read_result::empty) {

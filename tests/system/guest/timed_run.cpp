@@ -2,7 +2,11 @@
 // ended, how long it took from start to finish and its peak memory. A program
 // that outlives its deadline is killed, so no scenario can hang the VM.
 //
-// usage: timed_run DEADLINE_SECONDS STDOUT_FILE STDERR_FILE PROGRAM [ARG...]
+// usage: timed_run [--pid FILE] DEADLINE_SECONDS STDOUT_FILE STDERR_FILE PROGRAM [ARG...]
+//
+// --pid writes the program's process ID to FILE once it is started, for a
+// testbed that stops or kills the program at a chosen moment (under Wine the
+// program is still this process, after the loader's exec).
 //
 // Prints three lines: "status=N" (the exit status; "signal N" or "timeout"
 // otherwise), "elapsed_us=N" and "maxrss_kb=N".
@@ -42,12 +46,26 @@ long long now_us() {
     _exit(127);
 }
 
+bool write_pid(const char* path, pid_t pid) {
+    FILE* file = std::fopen(path, "w");
+    if (file == nullptr) {
+        return false;
+    }
+    const bool written = std::fprintf(file, "%d\n", static_cast<int>(pid)) > 0;
+    return std::fclose(file) == 0 && written;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    const char* pid_file = nullptr;
+    if (argc > 2 && std::strcmp(argv[1], "--pid") == 0) {
+        pid_file = argv[2];
+        argv += 2;
+        argc -= 2;
+    }
     if (argc < 5) {
-        std::fprintf(stderr, "usage: %s DEADLINE_SECONDS STDOUT_FILE STDERR_FILE PROGRAM [ARG...]\n",
-                     argv[0]);
+        std::fprintf(stderr, "usage: timed_run [--pid FILE] DEADLINE_SECONDS STDOUT_FILE STDERR_FILE PROGRAM [ARG...]\n");
         return 2;
     }
     const long deadline_s = std::strtol(argv[1], nullptr, 10);
@@ -67,6 +85,9 @@ int main(int argc, char** argv) {
     }
     if (pid == 0) {
         run_child(argv + 4, argv[2], argv[3], old_mask);
+    }
+    if (pid_file != nullptr && !write_pid(pid_file, pid)) {
+        std::perror("timed_run: pid file");
     }
 
     const long long deadline = start + deadline_s * 1000000LL;
