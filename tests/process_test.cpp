@@ -790,15 +790,19 @@ INSTANTIATE_TEST_SUITE_P(
         bad_wait("pa_is_ambiguous", {"--pa", "100"}), bad_wait("p_is_ambiguous", {"--p=fake:0"})),
     case_name);
 
-// Two runs at once: a setup and channel change on output 0 of controller 0,
-// and a second run started while the first is at work, which waits for it
-// only when both use the same output of the same controller.
+// Two runs at once: a first run on output 0 of controller 0 (a setup and a
+// channel change unless the row says otherwise), and a second run started
+// while the first is at work, which waits for it only when both use the same
+// output of the same controller.
 struct together_case {
     const char* name;
     std::vector<std::string> args;
     std::vector<std::string> reports;
     std::string out;
     bool waits;
+    std::vector<std::string> first_args = {"--setup", "--channel", "12"};
+    std::vector<std::string> first_reports =
+        then({frame_text(0, setup_a0), frame_text(0, setup_b0)}, channel_reports(0, 0, 0, "12"));
 };
 
 void PrintTo(const together_case& c, std::ostream* os) {
@@ -816,7 +820,7 @@ TEST_P(second_run, waits_only_for_its_own_output) {
         write_file(dir + "/" + std::string(name).substr(0, 4), "");
         scenario += "device 6666:f100 path=" + dir + "/" + name + "\n";
     }
-    const auto runs = run_tavoctl_fake_together(scenario, {{"--setup", "--channel", "12"}, c.args});
+    const auto runs = run_tavoctl_fake_together(scenario, {c.first_args, c.args});
     std::error_code ignored;
     std::filesystem::remove_all(dir, ignored);
 
@@ -825,8 +829,7 @@ TEST_P(second_run, waits_only_for_its_own_output) {
     EXPECT_EQ(runs[1].status, 0);
     EXPECT_EQ(runs[0].out + runs[0].err + runs[1].err, "");
     EXPECT_EQ(runs[1].out, native_lines(c.out));
-    EXPECT_EQ(runs[0].report_texts(),
-              then({frame_text(0, setup_a0), frame_text(0, setup_b0)}, channel_reports(0, 0, 0, "12")));
+    EXPECT_EQ(runs[0].report_texts(), c.first_reports);
     EXPECT_EQ(runs[1].report_texts(), c.reports);
     if (!runs[0].reports.empty() && !runs[1].reports.empty()) {
         EXPECT_EQ(runs[1].reports.front().at_ns > runs[0].reports.back().at_ns, c.waits)
@@ -863,6 +866,14 @@ INSTANTIATE_TEST_SUITE_P(
             {cmd(0, 1, 0x0c03)},
             found_first + "sending code 0c03 to output 1\nsending cmd 0c03 to output 1: bytes 49, 12, 3\n",
             false},
+        // The hold lasts through the gaps, not only the pause.
+        together_case{"codes_while_the_first_run_waits_its_gaps",
+                      {"0C03"},
+                      {cmd(0, 0, 0x0c03)},
+                      "",
+                      true,
+                      {"--gap", "300", "0001", "0002", "0003"},
+                      {cmd(0, 0, 1), cmd(0, 0, 2), cmd(0, 0, 3)}},
         together_case{"setup_on_another_controller",
                       {"--controller", "1", "--setup"},
                       {frame_text(1, setup_a0), frame_text(1, setup_b0)},
