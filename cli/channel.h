@@ -1,8 +1,11 @@
 #pragma once
 
+#include "pacing.h"
 #include "tavo_usb.h"
 
 // Sends the whole channel-change sequence for `channel_text`: the 'Tavo' key,
-// one digit key per character, a pause, then 'Backup'. Returns only when all
-// of it was sent; an invalid text or a failed send ends the process.
-void change_channel(const tavo_usb_handle* handle, int output, int plus, const char* channel_text);
+// one digit key per character, a pause, then 'Backup', with `pacing`'s gap
+// before each key but 'Backup'. Returns only when all of it was sent; an
+// invalid text or a failed send ends the process.
+void change_channel(const tavo_usb_handle* handle, int output, int plus, const char* channel_text,
+                    report_pacing* pacing);

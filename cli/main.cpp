@@ -7,6 +7,7 @@
 #include "list.h"
 #include "numbers.h"
 #include "options.h"
+#include "pacing.h"
 #include "send_code.h"
 #include "setup.h"
 #include "streams.h"
@@ -72,12 +73,18 @@ int main(int argc, char** argv) {
     if (debug_flag != 0) {
         tavo_usb_printmanufacturer(handle);
     }
+    // Held from before the first report until the process ends: the gaps and
+    // the pause included, so no other run's keys come between ours.
     tavo_usb_holdoutput(handle, opts.output);
+    report_pacing pacing;
+    pacing.gap_ms = opts.gap_ms;
+    pacing.pause_ms = opts.pause_ms;
     if (opts.setup != 0) {
+        wait_gap(&pacing);
         send_setup(handle, opts.output);
     }
     if (opts.channel != nullptr) {
-        change_channel(handle, opts.output, opts.plus, opts.channel);
+        change_channel(handle, opts.output, opts.plus, opts.channel, &pacing);
     } else {
         for (int i = opts.first_code; i < argc; ++i) {
             std::uint16_t code = 0;
@@ -85,6 +92,7 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "Invalid command code: '%s'\n", argv[i]);
                 std::exit(1);
             }
+            wait_gap(&pacing);
             send_code(handle, opts.output, code);
         }
     }

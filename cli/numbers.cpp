@@ -86,3 +86,25 @@ bool read_command_code(const char* text, std::uint16_t* code) {
     *code = static_cast<std::uint16_t>(magnitude);
     return true;
 }
+
+bool read_milliseconds(const char* text, int* ms) {
+    if (*text == '\0') {
+        return false;
+    }
+    // Stops adding digits once the value is past the limit, so that no
+    // number of digits overflows.
+    int value = 0;
+    for (const char* p = text; *p != '\0'; ++p) {
+        if (*p < '0' || *p > '9') {
+            return false;
+        }
+        if (value <= max_milliseconds) {
+            value = value * 10 + (*p - '0');
+        }
+    }
+    if (value > max_milliseconds) {
+        return false;
+    }
+    *ms = value;
+    return true;
+}

@@ -18,6 +18,8 @@ enum option_id : int {
     opt_list = 8,
     opt_help = 9,
     opt_version = 10,
+    opt_gap = 11,
+    opt_pause = 12,
 };
 
 const struct option long_options[] = {
@@ -34,6 +36,10 @@ const struct option long_options[] = {
     {"list", no_argument, nullptr, opt_list},
     {"help", no_argument, nullptr, opt_help},
     {"version", no_argument, nullptr, opt_version},
+    // --pause makes --p and --pa ambiguous with --path; g and p leave
+    // everything else as it was.
+    {"gap", required_argument, nullptr, opt_gap},
+    {"pause", required_argument, nullptr, opt_pause},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -108,6 +114,16 @@ int parse_options(int argc, char** argv, options* opts) {
                 break;
             case opt_version:
                 opts->version = 1;
+                break;
+            case opt_gap:
+                if (!read_milliseconds(optarg, &opts->gap_ms)) {
+                    return -1;
+                }
+                break;
+            case opt_pause:
+                if (!read_milliseconds(optarg, &opts->pause_ms)) {
+                    return -1;
+                }
                 break;
             default:
                 return -1;

@@ -1,6 +1,8 @@
 // The command line of tavoctl.
 #pragma once
 
+#include "pacing.h"
+
 struct options {
     int controller = 0;
     int controller_given = 0;
@@ -13,12 +15,16 @@ struct options {
     int list = 0;
     int help = 0;
     int version = 0;
-    int first_code = 0;  // argv index of the first argument after the options
+    int gap_ms = 0;                   // --gap: the wait before each key or code after another report
+    int pause_ms = default_pause_ms;  // --pause: the wait before 'Backup'
+    int first_code = 0;               // argv index of the first argument after the options
 };
 
 // Parses argv into `opts`. Returns 0, or -1 for any usage error (the caller
 // prints the usage text); the parser itself prints nothing. --path with
 // --controller is a usage error, and so is --list with anything that picks a
 // controller or sends (--controller, --path, --setup, --channel, codes); none
-// of that is checked when --help or --version was given.
+// of that is checked when --help or --version was given. A --gap or --pause
+// that is not a whole number of milliseconds from 0 to 60000 is a usage error
+// wherever it stands.
 int parse_options(int argc, char** argv, options* opts);

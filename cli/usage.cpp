@@ -48,6 +48,10 @@ void help(const char* program) {
         "Other options:\n"
         "\n"
         "[--path <device - the controller at this device path, instead of --controller>]\n"
+        "[--gap <ms - 0 to 60000, default 0>] - wait after each key or code before the next; "
+        "a box that drops digits: try --gap 300\n"
+        "[--pause <ms - 0 to 60000, default 2000>] - wait between the last digit and 'Backup'; "
+        "a box that misses the channel: try --pause 3000\n"
         "[--list] - list the controllers: number, device path, USB port, manufacturer, product, serial\n"
         "[--help] - print this text\n"
         "[--version] - print the version\n",

@@ -76,4 +76,34 @@ TEST(read_leading_int, agrees_with_atoi_inside_int_and_clamps_outside) {
     }
 }
 
+// A wait is the whole text as a decimal number up to 60000, or nothing.
+TEST(read_milliseconds, takes_only_whole_decimal_numbers_up_to_60000) {
+    struct row {
+        const char* text;
+        int ms;  // -1: rejected
+    };
+    const row rows[] = {{"0", 0},
+                        {"300", 300},
+                        {"60000", 60000},
+                        {"007", 7},
+                        {"000000000000000000060000", 60000},
+                        {"", -1},
+                        {"60001", -1},
+                        {"99999999999999999999999", -1},
+                        {"-1", -1},
+                        {"-0", -1},
+                        {"+1", -1},
+                        {" 1", -1},
+                        {"1 ", -1},
+                        {"1x", -1},
+                        {"1.5", -1},
+                        {"0x10", -1},
+                        {"4294967296", -1}};
+    for (const auto& r : rows) {
+        int ms = 1234;
+        EXPECT_EQ(read_milliseconds(r.text, &ms), r.ms >= 0) << "'" << r.text << "'";
+        EXPECT_EQ(ms, r.ms >= 0 ? r.ms : 1234) << "'" << r.text << "'";
+    }
+}
+
 }  // namespace

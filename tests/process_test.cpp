@@ -21,6 +21,10 @@ const std::string help_tail =
     "Other options:\n"
     "\n"
     "[--path <device - the controller at this device path, instead of --controller>]\n"
+    "[--gap <ms - 0 to 60000, default 0>] - wait after each key or code before the next; "
+    "a box that drops digits: try --gap 300\n"
+    "[--pause <ms - 0 to 60000, default 2000>] - wait between the last digit and 'Backup'; "
+    "a box that misses the channel: try --pause 3000\n"
     "[--list] - list the controllers: number, device path, USB port, manufacturer, product, serial\n"
     "[--help] - print this text\n"
     "[--version] - print the version\n";
@@ -48,6 +52,7 @@ struct run_case {
     std::vector<std::string> reports;
     int pause_before = -1;  // index of the report that must follow a pause of at least 2 s
     bool one_pipe = false;  // both streams through one pipe: `out` is what comes through, in order
+    std::vector<int> min_gaps_ms = {};  // [i]: at least this long between reports i and i + 1
 };
 
 void PrintTo(const run_case& c, std::ostream* os) {
@@ -66,6 +71,11 @@ void expect_run(const run_case& c) {
         const auto i = static_cast<std::size_t>(c.pause_before);
         const std::int64_t gap_ns = run.reports[i].at_ns - run.reports[i - 1].at_ns;
         EXPECT_GE(gap_ns, 2'000'000'000) << "the box needs 2 s before 'Backup'";
+    }
+    for (std::size_t i = 0; i < c.min_gaps_ms.size() && i + 1 < run.reports.size(); ++i) {
+        const std::int64_t gap_ns = run.reports[i + 1].at_ns - run.reports[i].at_ns;
+        EXPECT_GE(gap_ns, std::int64_t{c.min_gaps_ms[i]} * 1'000'000)
+            << "between reports " << i << " and " << i + 1;
     }
 }
 
@@ -366,7 +376,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "",
                  "",
                  {cmd(5, 1, 0x0c03)}},
-        run_case{"path_prefix", listed_devices, {"--p=fake:6", "0001"}, 0, "", "", {cmd(6, 0, 1)}},
+        run_case{"path_prefix", listed_devices, {"--pat=fake:6", "0001"}, 0, "", "", {cmd(6, 0, 1)}},
         run_case{"path_debug",
                  listed_devices,
                  {"--debug", "--path", "fake:2", "0001"},
@@ -426,7 +436,7 @@ INSTANTIATE_TEST_SUITE_P(
                  {}},
         run_case{"controller_with_path",
                  listed_devices,
-                 {"--cont=0", "--pa", "fake:2", "0001"},
+                 {"--cont=0", "--pat", "fake:2", "0001"},
                  1,
                  "",
                  usage_marker,
@@ -710,15 +720,89 @@ INSTANTIATE_TEST_SUITE_P(
                              {frame_text(0, setup_a0), frame_text(0, setup_b0) + " lost"}}),
     case_name);
 
-// Two runs at once: a setup and channel change on output 0 of controller 0,
-// and a second run started while the first is at work, which waits for it
-// only when both use the same output of the same controller.
+// --gap and --pause: waits of a whole number of milliseconds, 0 to 60000.
+run_case timed(run_case c, std::vector<int> min_gaps_ms) {
+    c.min_gaps_ms = std::move(min_gaps_ms);
+    return c;
+}
+
+run_case bad_wait(const char* name, std::vector<std::string> args) {
+    args.emplace_back("0001");
+    return run_case{name, one_controller, std::move(args), 1, "", usage_marker, {}};
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    timing, command_line,
+    testing::Values(
+        timed(run_case{"gap_between_codes_last_wins",
+                       one_controller,
+                       {"--gap", "0", "--gap=150", "0001", "0002", "0003"},
+                       0,
+                       "",
+                       "",
+                       {cmd(0, 0, 1), cmd(0, 0, 2), cmd(0, 0, 3)}},
+              {150, 150}),
+        timed(run_case{"gap_and_pause_in_a_channel_change",
+                       one_controller,
+                       {"--g", "150", "--pau", "300", "--channel", "12"},
+                       0,
+                       "",
+                       "",
+                       channel_reports(0, 0, 0, "12")},
+              {150, 150, 300}),
+        timed(run_case{"gap_after_the_setup",
+                       one_controller,
+                       {"--setup", "--gap", "150", "0001"},
+                       0,
+                       "",
+                       "",
+                       {frame_text(0, setup_a0), frame_text(0, setup_b0), cmd(0, 0, 1)}},
+              {0, 150}),
+        // Not a wait after the last report: the run ends at once.
+        run_case{"longest_waits",
+                 one_controller,
+                 {"--gap", "60000", "--pause=60000", "0001"},
+                 0,
+                 "",
+                 "",
+                 {cmd(0, 0, 1)}},
+        timed(run_case{"debug_shows_waits_but_none_of_0_ms",
+                       one_controller,
+                       {"--debug", "--gap", "100", "--pause", "0", "--channel", "1"},
+                       0,
+                       "Found device: 6666-f100\nFound tavo control num 0\n- Manufacturer : Tavo Ltd\n"
+                       "sending channel '1'\n"
+                       "sending code 0080 to output 0\nsending cmd 0080 to output 0: bytes 48, 0, 128\n"
+                       "Waiting 100 ms...\n"
+                       "sending code 0001 to output 0\nsending cmd 0001 to output 0: bytes 48, 0, 1\n"
+                       "sending code 0083 to output 0\nsending cmd 0083 to output 0: bytes 48, 0, 131\n",
+                       "",
+                       channel_reports(0, 0, 0, "1")},
+              {100}),
+        bad_wait("gap_empty", {"--gap", ""}), bad_wait("gap_negative", {"--gap", "-1"}),
+        bad_wait("gap_plus_sign", {"--gap", "+300"}), bad_wait("gap_leading_space", {"--gap", " 300"}),
+        bad_wait("gap_trailing", {"--gap", "300ms"}), bad_wait("gap_too_long", {"--gap", "60001"}),
+        bad_wait("gap_overflowing_int", {"--gap", "4294967296"}),
+        bad_wait("pause_too_long", {"--channel", "1", "--pause", "60001"}),
+        bad_wait("pause_hex", {"--pause=0x10"}),
+        bad_wait("pause_bad_then_good", {"--pause", "x", "--pause", "10"}),
+        run_case{"pause_missing_argument", one_controller, {"--pause"}, 1, "", usage_marker, {}},
+        bad_wait("pa_is_ambiguous", {"--pa", "100"}), bad_wait("p_is_ambiguous", {"--p=fake:0"})),
+    case_name);
+
+// Two runs at once: a first run on output 0 of controller 0 (a setup and a
+// channel change unless the row says otherwise), and a second run started
+// while the first is at work, which waits for it only when both use the same
+// output of the same controller.
 struct together_case {
     const char* name;
     std::vector<std::string> args;
     std::vector<std::string> reports;
     std::string out;
     bool waits;
+    std::vector<std::string> first_args = {"--setup", "--channel", "12"};
+    std::vector<std::string> first_reports =
+        then({frame_text(0, setup_a0), frame_text(0, setup_b0)}, channel_reports(0, 0, 0, "12"));
 };
 
 void PrintTo(const together_case& c, std::ostream* os) {
@@ -736,7 +820,7 @@ TEST_P(second_run, waits_only_for_its_own_output) {
         write_file(dir + "/" + std::string(name).substr(0, 4), "");
         scenario += "device 6666:f100 path=" + dir + "/" + name + "\n";
     }
-    const auto runs = run_tavoctl_fake_together(scenario, {{"--setup", "--channel", "12"}, c.args});
+    const auto runs = run_tavoctl_fake_together(scenario, {c.first_args, c.args});
     std::error_code ignored;
     std::filesystem::remove_all(dir, ignored);
 
@@ -745,8 +829,7 @@ TEST_P(second_run, waits_only_for_its_own_output) {
     EXPECT_EQ(runs[1].status, 0);
     EXPECT_EQ(runs[0].out + runs[0].err + runs[1].err, "");
     EXPECT_EQ(runs[1].out, native_lines(c.out));
-    EXPECT_EQ(runs[0].report_texts(),
-              then({frame_text(0, setup_a0), frame_text(0, setup_b0)}, channel_reports(0, 0, 0, "12")));
+    EXPECT_EQ(runs[0].report_texts(), c.first_reports);
     EXPECT_EQ(runs[1].report_texts(), c.reports);
     if (!runs[0].reports.empty() && !runs[1].reports.empty()) {
         EXPECT_EQ(runs[1].reports.front().at_ns > runs[0].reports.back().at_ns, c.waits)
@@ -783,6 +866,14 @@ INSTANTIATE_TEST_SUITE_P(
             {cmd(0, 1, 0x0c03)},
             found_first + "sending code 0c03 to output 1\nsending cmd 0c03 to output 1: bytes 49, 12, 3\n",
             false},
+        // The hold lasts through the gaps, not only the pause.
+        together_case{"codes_while_the_first_run_waits_its_gaps",
+                      {"0C03"},
+                      {cmd(0, 0, 0x0c03)},
+                      "",
+                      true,
+                      {"--gap", "300", "0001", "0002", "0003"},
+                      {cmd(0, 0, 1), cmd(0, 0, 2), cmd(0, 0, 3)}},
         together_case{"setup_on_another_controller",
                       {"--controller", "1", "--setup"},
                       {frame_text(1, setup_a0), frame_text(1, setup_b0)},

@@ -106,6 +106,13 @@ scenario channel_tavo_plus "ctl0" -- --tavo+ --box 1 --channel 356
 reports ctl0 "$(cmd 1 0c80)" "$(cmd 1 0c03)" "$(cmd 1 0c05)" "$(cmd 1 0c06)" "$(cmd 1 0c83)"
 pause ctl0 4 2000
 
+# A slow box's timing: the gap before each digit, the pause alone before 'Backup'.
+scenario channel_gap_and_pause "ctl0" -- --gap 300 --pause 500 --channel 12
+reports ctl0 "$(cmd 0 0080)" "$(cmd 0 0001)" "$(cmd 0 0002)" "$(cmd 0 0083)"
+pause ctl0 1 300
+pause ctl0 2 300
+pause ctl0 3 500
+
 # A recorder's tuners and a person, all at once: eight channel changes, four
 # per output of one controller. Without the output hold their keys mix.
 scenario eight_channel_changes_at_once "ctl0" -- --channel 7

@@ -1,0 +1,40 @@
+#include "pacing.h"
+
+#include <chrono>
+#include <thread>
+
+#include "print_line.h"
+#include "send_code.h"
+
+namespace {
+
+// Sleeps until the whole wait has passed on the steady clock: a platform
+// sleep may wake a timer tick early, and a short wait makes the box miss the
+// key after it.
+void wait_at_least(int ms) {
+    if (ms == 0) {
+        return;
+    }
+    if (debug_flag != 0) {
+        print_line("Waiting %d ms...\n", ms);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    for (auto now = std::chrono::steady_clock::now(); now < deadline;
+         now = std::chrono::steady_clock::now()) {
+        std::this_thread::sleep_for(deadline - now);
+    }
+}
+
+}  // namespace
+
+void wait_gap(report_pacing* pacing) {
+    if (pacing->report_sent) {
+        wait_at_least(pacing->gap_ms);
+    }
+    pacing->report_sent = true;
+}
+
+void wait_pause(report_pacing* pacing) {
+    wait_at_least(pacing->pause_ms);
+    pacing->report_sent = true;
+}
