@@ -15,7 +15,9 @@
 
 namespace {
 
-// A tab or line break inside a device's string would split its line.
+// A tab or line break inside a field would split its line. The device's own
+// strings come without any (see device_text.h); the path and the port are
+// the platform's, and get the same treatment.
 std::string one_field(std::string text) {
     for (char& c : text) {
         const auto byte = static_cast<unsigned char>(c);

@@ -26,7 +26,8 @@ void platform_write(std::FILE* stream, std::string_view text) {
 
 line_writer current_writer = platform_write;
 
-std::string format_line(const char* format, std::va_list args) {
+__attribute__((format(TAVO_PRINTF_FORMAT, 1, 0))) std::string format_line(const char* format,
+                                                                          std::va_list args) {
     std::va_list again;
     va_copy(again, args);
     const int length = std::vsnprintf(nullptr, 0, format, args);
