@@ -52,7 +52,9 @@ int tavo_usb_finddevice(tavo_usb_handle* handle, int wanted);
 int tavo_usb_opendevice(tavo_usb_handle* handle, const char* path);
 
 // One controller present, as tavo_usb_listdevices finds it. Strings are
-// UTF-8 and empty when the device or the platform does not tell.
+// UTF-8 and empty when the device or the platform does not tell; the
+// device's own strings hold spaces where it sent control characters or
+// bidirectional controls (see device_text.h).
 struct tavo_usb_device {
     int number;  // what tavo_usb_finddevice takes to open it
     std::string path;
