@@ -31,7 +31,7 @@ void change_channel(const tavo_usb_handle* handle, int output, int plus, const c
         print_line("sending channel '%s'\n", channel_text);
     }
     if (!all_digits(text)) {
-        std::fprintf(stderr, "Invalid channel number '%s'\n", channel_text);
+        print_error("Invalid channel number '%s'\n", channel_text);
         std::exit(1);
     }
 

@@ -15,7 +15,9 @@
 
 namespace {
 
-// A tab or line break inside a device's string would split its line.
+// A tab or line break inside a field would split its line. The device's own
+// strings come without any (see device_text.h); the path and the port are
+// the platform's, and get the same treatment.
 std::string one_field(std::string text) {
     for (char& c : text) {
         const auto byte = static_cast<unsigned char>(c);
@@ -31,7 +33,7 @@ std::string one_field(std::string text) {
 void list_controllers(const tavo_usb_handle* handle) {
     tavo_usb_device_list list;
     if (tavo_usb_listdevices(handle, &list) != 0) {
-        std::fprintf(stderr, "unable to list tavo controllers\n");
+        print_error("unable to list tavo controllers\n");
         std::exit(1);
     }
     for (const tavo_usb_device& d : list.devices) {
@@ -42,9 +44,9 @@ void list_controllers(const tavo_usb_handle* handle) {
     // The first thing someone without access needs to know: the controllers
     // may be among the devices that refused.
     if (list.denied > 0) {
-        std::fprintf(stderr,
-                     "%d HID device%s could not be opened for lack of permission: controllers need the udev "
-                     "rule 60-tavoctl.rules, and users without a seat need to be in group plugdev\n",
-                     list.denied, list.denied == 1 ? "" : "s");
+        print_error(
+            "%d HID device%s could not be opened for lack of permission: controllers need the udev "
+            "rule 60-tavoctl.rules, and users without a seat need to be in group plugdev\n",
+            list.denied, list.denied == 1 ? "" : "s");
     }
 }

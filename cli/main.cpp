@@ -1,4 +1,5 @@
 // tavoctl: sends key codes, channel changes and the setup to a Tavo controller.
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -8,27 +9,42 @@
 #include "numbers.h"
 #include "options.h"
 #include "pacing.h"
+#include "print_line.h"
 #include "send_code.h"
 #include "setup.h"
 #include "streams.h"
 #include "tavo_usb.h"
 #include "usage.h"
 
+#ifdef TAVOCTL_FAKE
+// Only the build on the fake controller has this: its scenario may shorten
+// the wait, so that the tests of giving up need not take the full bound.
+std::chrono::milliseconds fake_hold_wait();
+#endif
+
 namespace {
 
 // Passed through to the handle; the library keeps it for its callers.
 constexpr int handle_creation_param = 1000;
+
+std::chrono::milliseconds hold_wait() {
+#ifdef TAVOCTL_FAKE
+    return fake_hold_wait();
+#else
+    return tavo_hold_wait_bound;
+#endif
+}
 
 // The controller the run is for: the one at --path, or number --controller.
 // Returns only when it is open.
 void open_controller(tavo_usb_handle* handle, const options& opts) {
     if (opts.path != nullptr) {
         if (tavo_usb_opendevice(handle, opts.path) != 0) {
-            std::fprintf(stderr, "unable to open tavo controller at '%s'\n", opts.path);
+            print_error("unable to open tavo controller at '%s'\n", opts.path);
             std::exit(1);
         }
     } else if (tavo_usb_finddevice(handle, opts.controller) != 0) {
-        std::fprintf(stderr, "unable to find tavo controller number %d\n", opts.controller);
+        print_error("unable to find tavo controller number %d\n", opts.controller);
         std::exit(1);
     }
 }
@@ -55,12 +71,12 @@ int main(int argc, char** argv) {
     debug_flag = opts.debug;
 
     if (tavo_usb_initalise() != 0) {
-        std::fprintf(stderr, "tavo_usb_initalise failed\n");
+        print_error("tavo_usb_initalise failed\n");
         std::exit(1);
     }
     tavo_usb_handle* handle = tavo_usb_create(debug_flag, handle_creation_param);
     if (handle == nullptr) {
-        std::fprintf(stderr, "unable to create tavo controller handle %d\n", opts.controller);
+        print_error("unable to create tavo controller handle %d\n", opts.controller);
         std::exit(1);
     }
     if (opts.list != 0) {
@@ -75,7 +91,9 @@ int main(int argc, char** argv) {
     }
     // Held from before the first report until the process ends: the gaps and
     // the pause included, so no other run's keys come between ours.
-    tavo_usb_holdoutput(handle, opts.output);
+    if (tavo_usb_holdoutput(handle, opts.output, hold_wait()) != 0) {
+        std::exit(1);
+    }
     report_pacing pacing;
     pacing.gap_ms = opts.gap_ms;
     pacing.pause_ms = opts.pause_ms;
@@ -89,7 +107,7 @@ int main(int argc, char** argv) {
         for (int i = opts.first_code; i < argc; ++i) {
             std::uint16_t code = 0;
             if (!read_command_code(argv[i], &code)) {
-                std::fprintf(stderr, "Invalid command code: '%s'\n", argv[i]);
+                print_error("Invalid command code: '%s'\n", argv[i]);
                 std::exit(1);
             }
             wait_gap(&pacing);

@@ -12,7 +12,7 @@ void send_code(const tavo_usb_handle* handle, int output, std::uint16_t code) {
         print_line("sending code %04x to output %d\n", unsigned{code}, output);
     }
     if (tavo_usb_sendcommand(handle, output, code) != 0) {
-        std::perror("tavo_usb_sendcommand failed");
+        print_errno("tavo_usb_sendcommand failed");
         std::exit(1);
     }
 }

@@ -3,10 +3,12 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "print_line.h"
+
 void send_setup(const tavo_usb_handle* handle, int output) {
     const tavo_usb_config config = compiled_setup;
     if (tavo_usb_sendconfig(handle, output, &config) != 0) {
-        std::perror("tavo_usb_sendconfig failed");
+        print_errno("tavo_usb_sendconfig failed");
         std::exit(1);
     }
 }

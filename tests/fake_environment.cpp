@@ -1,12 +1,14 @@
 // Linked only into the tavoctl build that runs on the fake: loads the devices
 // from the scenario file named by TAVO_FAKE_SCENARIO before main() runs, and
 // logs every write to TAVO_FAKE_LOG.
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 
 #include "fake_hid.h"
+#include "tavo_usb.h"
 
 namespace {
 
@@ -22,7 +24,7 @@ struct scenario_loader {
             std::stringstream text;
             text << file.rdbuf();
             std::string error;
-            if (!fake_hid_parse_scenario(text.str(), &devices, &error)) {
+            if (!fake_hid_parse_scenario(text.str(), &devices, &error, &hold_wait)) {
                 std::fprintf(stderr, "fake: %s: %s\n", path, error.c_str());
                 std::exit(99);
             }
@@ -47,8 +49,13 @@ struct scenario_loader {
     scenario_loader& operator=(const scenario_loader&) = delete;
 
     std::FILE* log = nullptr;
+    std::chrono::milliseconds hold_wait = tavo_hold_wait_bound;
 };
 
 const scenario_loader loader;
 
 }  // namespace
+
+std::chrono::milliseconds fake_hold_wait() {
+    return loader.hold_wait;
+}

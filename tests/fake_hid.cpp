@@ -1,5 +1,10 @@
 #include "fake_hid.h"
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 #include <cerrno>
 #include <chrono>
 #include <map>
@@ -20,13 +25,18 @@ namespace {
 struct open_channel {
     std::size_t device;
     hid_access access;
+    bool file;  // a real descriptor, on the file the device's path names
 };
+
+// Channels on no file are numbered far above any descriptor, so that the
+// output hold finds no file behind them and the run goes on without it.
+constexpr hid_channel first_unreal_channel = 1 << 20;
 
 struct fake_state {
     std::vector<fake_device> devices;
     std::vector<fake_write> writes;
     std::map<hid_channel, open_channel> channels;
-    hid_channel next_channel = 3;
+    hid_channel next_channel = first_unreal_channel;
     bool enumerating = false;
     std::size_t next_index = 0;
     hid_interface current{};
@@ -79,7 +89,9 @@ void fake_hid_reset(std::vector<fake_device> devices) {
         }
     }
     s.writes.clear();
-    s.channels.clear();
+    while (!s.channels.empty()) {
+        hid_close(s.channels.begin()->first);
+    }
     s.enumerating = false;
     s.next_index = 0;
     s.last_error = 0;
@@ -123,6 +135,13 @@ hid_detail_ptr hid_interface_detail(const hid_interface* iface) {
     return hid_detail_ptr(new hid_detail{device.path});
 }
 
+bool hid_interface_ids(const hid_interface* iface, std::uint16_t* vendor, std::uint16_t* product) {
+    const fake_device& device = state().devices.at(iface->device);
+    *vendor = device.vendor;
+    *product = device.product;
+    return true;
+}
+
 const char* hid_detail_path(const hid_detail* detail) {
     return detail->path.c_str();
 }
@@ -145,8 +164,17 @@ hid_channel hid_open(const char* path, hid_access access) {
         return hid_invalid_channel;
     }
     auto& s = state();
+#ifndef _WIN32
+    // Where the device's path names a file, the channel is a descriptor on
+    // it, as a hidraw channel is on its node: the output hold locks it.
+    const int fd = ::open(path, (access == hid_access::read_write ? O_RDWR : O_WRONLY) | O_CLOEXEC);
+    if (fd >= 0) {
+        s.channels[fd] = open_channel{index, access, true};
+        return fd;
+    }
+#endif
     const hid_channel channel = s.next_channel++;
-    s.channels[channel] = open_channel{index, access};
+    s.channels[channel] = open_channel{index, access, false};
     return channel;
 }
 
@@ -226,13 +254,21 @@ bool hid_get_port(hid_channel channel, std::string* port) {
 }
 
 // Every device of the table is a HID device; any other path does not exist.
-hid_path_kind hid_probe_path(const char* path) {
+hid_path_kind hid_probe_path(const char* path, std::string* device_path) {
     std::size_t index = 0;
     if (device_at(path, &index) == nullptr) {
         fail(2, ENOENT);
         return hid_path_kind::unreachable;
     }
+    *device_path = path;
     return hid_path_kind::hid;
+}
+
+bool hid_same_device(hid_channel first, hid_channel second) {
+    const auto& channels = state().channels;
+    const auto a = channels.find(first);
+    const auto b = channels.find(second);
+    return a != channels.end() && b != channels.end() && a->second.device == b->second.device;
 }
 
 bool hid_write(hid_channel channel, std::span<const std::uint8_t> bytes, std::size_t* written) {
@@ -278,7 +314,17 @@ bool hid_write(hid_channel channel, std::span<const std::uint8_t> bytes, std::si
 }
 
 void hid_close(hid_channel channel) {
-    state().channels.erase(channel);
+    auto& s = state();
+    const auto found = s.channels.find(channel);
+    if (found == s.channels.end()) {
+        return;
+    }
+#ifndef _WIN32
+    if (found->second.file) {
+        ::close(static_cast<int>(channel));
+    }
+#endif
+    s.channels.erase(found);
 }
 
 int hid_last_error() {

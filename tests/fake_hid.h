@@ -3,6 +3,7 @@
 // says it is, and how its writes behave.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -47,4 +48,6 @@ void fake_hid_set_log(std::FILE* log);
 
 // Reads a device table in the scenario format (see fake_scenario.cpp).
 // Returns false, with a reason in `error`, for a malformed scenario.
-bool fake_hid_parse_scenario(const std::string& text, std::vector<fake_device>* devices, std::string* error);
+// A "hold-wait MS" line sets `hold_wait`.
+bool fake_hid_parse_scenario(const std::string& text, std::vector<fake_device>* devices, std::string* error,
+                             std::chrono::milliseconds* hold_wait = nullptr);

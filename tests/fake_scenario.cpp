@@ -12,6 +12,9 @@
 // N writes succeed before write= applies. path=FILE: the device's path, a
 // real file on which the output hold works as on a device node (without it
 // the path names no file, and a run takes no hold). name= must come last.
+// In name=, product= and serial=, \uXXXX stands for one UTF-16 unit.
+//
+//   hold-wait MS     how long a run waits for another's hold on its output
 #include <sstream>
 
 #include "fake_hid.h"
@@ -44,6 +47,22 @@ bool parse_count(const std::string& text, int* value) {
     return true;
 }
 
+// Each byte as one unit, and \uXXXX as the unit it names.
+std::u16string device_string(const std::string& text) {
+    std::u16string units;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        std::uint16_t unit = 0;
+        if (text.compare(i, 2, "\\u") == 0 && i + 6 <= text.size() &&
+            parse_hex16(text.substr(i + 2, 4), &unit)) {
+            units += static_cast<char16_t>(unit);
+            i += 5;
+        } else {
+            units += static_cast<char16_t>(static_cast<unsigned char>(text[i]));
+        }
+    }
+    return units;
+}
+
 bool apply(const std::string& key, const std::string& value, fake_device* d) {
     if (key == "detail") {
         d->detail_ok = value != "fail";
@@ -71,7 +90,7 @@ bool apply(const std::string& key, const std::string& value, fake_device* d) {
         return value == "refuse" || value == "short";
     }
     if (key == "product" || key == "serial") {
-        (key == "product" ? d->product_name : d->serial_number) = std::u16string(value.begin(), value.end());
+        (key == "product" ? d->product_name : d->serial_number) = device_string(value);
         return true;
     }
     if (key == "port") {
@@ -93,7 +112,8 @@ bool apply(const std::string& key, const std::string& value, fake_device* d) {
 
 }  // namespace
 
-bool fake_hid_parse_scenario(const std::string& text, std::vector<fake_device>* devices, std::string* error) {
+bool fake_hid_parse_scenario(const std::string& text, std::vector<fake_device>* devices, std::string* error,
+                             std::chrono::milliseconds* hold_wait) {
     std::istringstream lines(text);
     std::string line;
     int number = 0;
@@ -108,12 +128,17 @@ bool fake_hid_parse_scenario(const std::string& text, std::vector<fake_device>* 
         if (name_at != std::string::npos) {
             name_text = line.substr(name_at + 6);
             line.resize(name_at);
-            device.manufacturer = std::u16string(name_text.begin(), name_text.end());
+            device.manufacturer = device_string(name_text);
         }
         std::istringstream words(line);
         std::string word;
         std::string id;
         words >> word >> id;
+        int wait_ms = 0;
+        if (word == "hold-wait" && hold_wait != nullptr && parse_count(id, &wait_ms)) {
+            *hold_wait = std::chrono::milliseconds(wait_ms);
+            continue;
+        }
         const auto colon = id.find(':');
         if (word != "device" || colon == std::string::npos ||
             !parse_hex16(id.substr(0, colon), &device.vendor) ||

@@ -1,11 +1,19 @@
 // The controller library against the scripted fake devices.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
+#include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
+#include "../usb/platform/windows_path.h"
+#include "device_text.h"
 #include "fake_hid.h"
+#include "print_line.h"
 #include "tavo_usb.h"
+#include "usage.h"
 
 namespace {
 
@@ -290,7 +298,7 @@ TEST_F(library, finding_again_on_an_open_handle_does_no_search) {
     EXPECT_EQ(fake_hid_open_channels(), 2);
 }
 
-TEST_F(library, manufacturer_is_narrowed_to_low_bytes_within_its_buffer) {
+TEST_F(library, manufacturer_is_utf8_without_controls_within_its_buffer) {
     struct row {
         const char* name;
         fake_device device;
@@ -307,8 +315,13 @@ TEST_F(library, manufacturer_is_narrowed_to_low_bytes_within_its_buffer) {
     const std::vector<row> rows = {
         {"plain", controller(u"Tavo Ltd"), "- Manufacturer : Tavo Ltd\n"},
         {"empty", controller(u""), "- Manufacturer : \n"},
-        {"latin-1", controller(u"Caf\u00e9"), "- Manufacturer : Caf\xe9\n"},
-        {"wider", controller(u"\u0141\u20ac"), "- Manufacturer : A\xac\n"},
+        {"latin-1", controller(u"Caf\u00e9"), "- Manufacturer : Caf\xc3\xa9\n"},
+        {"wider", controller(u"\u0141\u20ac"), "- Manufacturer : \xc5\x81\xe2\x82\xac\n"},
+        {"czech, once ESC", controller(u"Dv\u011bd\u0107"),
+         "- Manufacturer : Dv\xc4\x9b"
+         "d\xc4\x87\n"},
+        {"controls", controller(u"\x1b]0;x\x07\u009b2J\u202e\u2066\x7f."),
+         "- Manufacturer : ?]0;x??2J???.\n"},
         {"fills the buffer", filled, "- Manufacturer : " + alphabet_511 + "\n"},
         {"refused", refused, "- Unable to fetch manufacturer string\n"},
     };
@@ -318,6 +331,153 @@ TEST_F(library, manufacturer_is_narrowed_to_low_bytes_within_its_buffer) {
         const captured name = capture([&] { return tavo_usb_printmanufacturer(handle), 0; });
         EXPECT_EQ(name.out, r.out) << r.name;
         EXPECT_EQ(name.err, "") << r.name;
+    }
+}
+
+// Every line leaves in one write, on either stream: two runs sharing a log
+// must not interleave within a line.
+TEST_F(library, every_line_leaves_in_one_write) {
+    struct write {
+        std::FILE* stream;
+        std::string text;
+        bool operator==(const write&) const = default;
+    };
+    static std::vector<write> writes;
+    struct row {
+        const char* name;
+        std::function<void()> call;
+        std::vector<write> expected;  // each write: its stream, how its text begins
+    };
+    const std::string not_found = "tavo_usb_finddevice(0) failed to find device 6666-f100\n";
+    const std::vector<row> rows = {
+        {"search trace and error",
+         [] {
+             tavo_usb_handle* h = tavo_usb_create(1, 1000);
+             fake_hid_reset({other_device()});
+             tavo_usb_finddevice(h, 0);
+             tavo_usb_free(h);
+         },
+         {{stdout, "Found device: 046d-c52b\n"}, {stderr, not_found}}},
+        {"perror's line",
+         [] {
+             errno = EIO;
+             print_errno("tavo_usb_sendcommand failed");
+         },
+         {{stderr, std::string("tavo_usb_sendcommand failed: ") + std::strerror(EIO) + "\n"}}},
+        {"usage, whole", [] { usage("p"); }, {{stderr, "p syntax:\n[--controller <boxnum"}}},
+    };
+    const line_writer previous = set_line_writer([](std::FILE* stream, std::string_view text) {
+        writes.push_back({stream, std::string(text)});
+    });
+    for (const auto& r : rows) {
+        writes.clear();
+        r.call();
+        EXPECT_EQ(writes.size(), r.expected.size()) << r.name;
+        for (std::size_t i = 0; i < writes.size() && i < r.expected.size(); ++i) {
+            EXPECT_EQ(writes[i].stream, r.expected[i].stream) << r.name << " write " << i;
+            EXPECT_EQ(writes[i].text.substr(0, r.expected[i].text.size()), r.expected[i].text)
+                << r.name << " write " << i;
+            EXPECT_TRUE(writes[i].text.ends_with('\n')) << r.name << " write " << i << " ends mid-line";
+        }
+    }
+    set_line_writer(previous);
+}
+
+// Decodes UTF-8 strictly; false for anything that is not valid UTF-8.
+bool decode_utf8(const std::string& text, std::vector<char32_t>* out) {
+    for (std::size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const int extra = lead < 0x80                    ? 0
+                          : lead >= 0xC2 && lead <= 0xDF ? 1
+                          : lead >= 0xE0 && lead <= 0xEF ? 2
+                          : lead >= 0xF0 && lead <= 0xF4 ? 3
+                                                         : -1;
+        if (extra < 0 || i + static_cast<std::size_t>(extra) >= text.size()) {
+            return false;
+        }
+        char32_t cp = extra == 0 ? lead : lead & (0x3FU >> extra);
+        for (int k = 1; k <= extra; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + static_cast<std::size_t>(k)]);
+            if ((next & 0xC0U) != 0x80U) {
+                return false;
+            }
+            cp = (cp << 6U) | (next & 0x3FU);
+        }
+        const char32_t least[] = {0, 0x80, 0x800, 0x10000};
+        if (cp < least[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+            return false;
+        }
+        out->push_back(cp);
+        i += static_cast<std::size_t>(extra) + 1;
+    }
+    return true;
+}
+
+// Whatever a device sends: valid UTF-8 out, no control or bidirectional
+// control, one character out for each character in, printable ASCII as it was.
+TEST(device_text, random_utf16_never_reaches_the_terminal_raw) {
+    std::mt19937 random(20261208);  // fixed: the same strings on every run
+    // Units drawn mostly from where trouble lives.
+    const std::vector<std::pair<std::uint16_t, std::uint16_t>> ranges = {
+        {0x01, 0x7F},     {0x80, 0x9F},     {0xA0, 0x17F},    {0x2000, 0x206F},
+        {0x061C, 0x061C}, {0xD800, 0xDBFF}, {0xDC00, 0xDFFF}, {0x0001, 0xFFFF}};
+    const auto unsafe = [](char32_t cp) {
+        return cp < 0x20 || (cp >= 0x7F && cp <= 0x9F) || cp == 0x061C || cp == 0x200E || cp == 0x200F ||
+               (cp >= 0x202A && cp <= 0x202E) || (cp >= 0x2066 && cp <= 0x2069);
+    };
+    for (int round = 0; round < 5000; ++round) {
+        std::vector<std::uint16_t> units(random() % 24);
+        for (auto& unit : units) {
+            const auto& [low, high] = ranges[random() % ranges.size()];
+            unit = static_cast<std::uint16_t>(low + random() % (high - low + 1U));
+        }
+        std::vector<char32_t> in;  // the characters sent, lone surrogates as U+FFFD
+        for (std::size_t i = 0; i < units.size(); ++i) {
+            const bool pair = units[i] >= 0xD800 && units[i] <= 0xDBFF && i + 1 < units.size() &&
+                              units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF;
+            in.push_back(pair ? 0x10000U + ((units[i] & 0x3FFU) << 10U) + (units[i + 1] & 0x3FFU)
+                              : (units[i] >= 0xD800 && units[i] <= 0xDFFF ? 0xFFFD : units[i]));
+            i += pair ? 1 : 0;
+        }
+        for (const char replacement : {'?', ' '}) {
+            const std::string text = device_text(units, replacement);
+            std::vector<char32_t> out;
+            ASSERT_TRUE(decode_utf8(text, &out)) << testing::PrintToString(units);
+            ASSERT_EQ(out.size(), in.size()) << testing::PrintToString(units);
+            for (std::size_t i = 0; i < in.size(); ++i) {
+                EXPECT_FALSE(unsafe(out[i])) << testing::PrintToString(units) << " at " << i;
+                EXPECT_EQ(out[i], unsafe(in[i]) ? char32_t(replacement) : in[i])
+                    << testing::PrintToString(units) << " at " << i;
+            }
+        }
+    }
+}
+
+// What --path takes on Windows: a HID interface path in any of its spellings,
+// folded to one; nothing else is even opened.
+TEST(windows_path, only_hid_interface_paths_and_one_spelling_of_each) {
+    struct row {
+        const char* given;
+        const char* folded;  // nullptr: refused
+    };
+    const std::vector<row> rows = {
+        {R"(\\?\hid#vid_6666&pid_f100#7&1&0#{4d1e55b2})", R"(\\?\hid#vid_6666&pid_f100#7&1&0#{4d1e55b2})"},
+        {R"(\\.\HID#VID_6666&PID_F100#7&1&0)", R"(\\?\HID#VID_6666&PID_F100#7&1&0)"},
+        {R"(\??\Hid#x)", R"(\\?\Hid#x)"},
+        {"COM1", nullptr},
+        {R"(\\.\COM1)", nullptr},
+        {R"(\\?\hid#)", nullptr},
+        {R"(\\?\usb#vid_6666&pid_f100)", nullptr},
+        {R"(C:\hid#x)", nullptr},
+        {R"(\\server\hid#x)", nullptr},
+        {"", nullptr},
+    };
+    for (const auto& r : rows) {
+        const std::optional<std::string> folded = windows_hid_path(r.given);
+        EXPECT_EQ(folded.has_value(), r.folded != nullptr) << r.given;
+        if (folded && r.folded != nullptr) {
+            EXPECT_EQ(*folded, r.folded) << r.given;
+        }
     }
 }
 

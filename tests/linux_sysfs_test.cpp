@@ -110,6 +110,36 @@ TEST_F(sysfs_tree, port_is_the_usb_device_name_and_the_node_a_hidraw_one) {
     EXPECT_FALSE(linux_is_hidraw(root, 1, 3));
 }
 
+// Which device refused to open is told by its uevent, which anyone may read.
+TEST_F(sysfs_tree, ids_come_from_the_hid_devices_uevent) {
+    struct row {
+        const char* uevent;  // nullptr: no uevent file
+        bool found;
+        std::uint16_t vendor;
+        std::uint16_t product;
+    };
+    const std::vector<row> rows = {
+        {"DRIVER=hid-generic\nHID_ID=0003:00006666:0000F100\nHID_NAME=Tavo\n", true, 0x6666, 0xF100},
+        {"HID_ID=0005:0000046D:0000B023\n", true, 0x046D, 0xB023},
+        {"DRIVER=hid-generic\n", false, 0, 0},
+        {nullptr, false, 0, 0},
+    };
+    unsigned minor = 0;
+    for (const auto& r : rows) {
+        add_hidraw(minor, "3-" + std::to_string(minor), nullptr);
+        const std::string name = "hidraw" + std::to_string(minor);
+        if (r.uevent != nullptr) {
+            std::ofstream(fs::path(root) / "class/hidraw" / name / "device/uevent") << r.uevent;
+        }
+        std::uint16_t vendor = 0;
+        std::uint16_t product = 0;
+        EXPECT_EQ(linux_hidraw_ids(root, name, &vendor, &product), r.found) << minor;
+        EXPECT_EQ(vendor, r.vendor) << minor;
+        EXPECT_EQ(product, r.product) << minor;
+        ++minor;
+    }
+}
+
 TEST(utf8_to_utf16, never_splits_a_surrogate_pair_at_the_end) {
     std::vector<std::uint16_t> units(3, 0);
     EXPECT_EQ(utf8_to_utf16("ab\xf0\x9f\x93\xba", units), 2U);

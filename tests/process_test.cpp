@@ -221,6 +221,12 @@ const std::string mixed_devices =
     "device 6666:f100 detail=fail\n"  // no path: skipped
     "device 6666:f100 name=Second\n";
 
+// A device chooses its own strings: ESC, C1 CSI (U+009B) and a right-to-left
+// override must not reach the terminal, and a Czech name stays readable.
+const std::string hostile_names =
+    "device 6666:f100 product=\\u001b[2J serial=\\u202eX "
+    "name=Dv\\u011bd \\u009b[2J \\u202eolleh\\u001b]0;x\\u0007\n";
+
 INSTANTIATE_TEST_SUITE_P(
     discovery, command_line,
     testing::Values(
@@ -301,6 +307,15 @@ INSTANTIATE_TEST_SUITE_P(
                  "sending code 0080 to output 0\nsending cmd 0080 to output 0: bytes 48, 0, 128\n",
                  "",
                  {cmd(0, 0, 0x0080)}},
+        run_case{"debug_manufacturer_hostile",
+                 hostile_names,
+                 {"--debug"},
+                 0,
+                 "Found device: 6666-f100\nFound tavo control num 0\n"
+                 "- Manufacturer : Dv\xc4\x9b"
+                 "d ?[2J ?olleh?]0;x?\n",
+                 "",
+                 {}},
         run_case{"debug_manufacturer_empty",
                  "device 6666:f100 name=\n",
                  {"--debug"},
@@ -354,6 +369,22 @@ INSTANTIATE_TEST_SUITE_P(
             "list_prefix_with_box", listed_devices, {"--box", "1", "--l"}, 0, listed_lines, one_denied, {}},
         run_case{
             "numbered_as_listed", listed_devices, {"--controller", "2", "0001"}, 0, "", "", {cmd(6, 0, 1)}},
+        run_case{"list_hostile",
+                 hostile_names,
+                 {"--list"},
+                 0,
+                 "0\tfake:0\t\tDv\xc4\x9b"
+                 "d  [2J  olleh ]0;x \t [2J\t X\n",
+                 "",
+                 {}},
+        // Keyboards and mice refuse everyone but root: no word of the udev rule.
+        run_case{"list_refused_foreign_device",
+                 "device 046d:c52b open=none\ndevice 6666:f100 port=1-1 name=Tavo\n",
+                 {"--list"},
+                 0,
+                 "0\tfake:1\t1-1\tTavo\t\t\n",
+                 "",
+                 {}},
         run_case{"list_nothing", "device 046d:c52b\ndevice 6666:f101\n", {"--list"}, 0, "", "", {}},
         run_case{"list_debug",
                  "device 6666:f101\ndevice 6666:f100 serial=7\n",
@@ -800,6 +831,9 @@ struct together_case {
     std::vector<std::string> reports;
     std::string out;
     bool waits;
+    int status = 0;
+    std::string err{};
+    std::string settings{};  // scenario lines before the devices
     std::vector<std::string> first_args = {"--setup", "--channel", "12"};
     std::vector<std::string> first_reports =
         then({frame_text(0, setup_a0), frame_text(0, setup_b0)}, channel_reports(0, 0, 0, "12"));
@@ -815,7 +849,7 @@ TEST_P(second_run, waits_only_for_its_own_output) {
     const together_case& c = GetParam();
     // Real files as the controllers' paths, so that the hold has something to lock.
     const std::string dir = make_scratch_dir();
-    std::string scenario;
+    std::string scenario = c.settings;
     for (const char* name : {"ctl0 name=Tavo Ltd", "ctl1", "CTL0"}) {  // on Windows CTL0 is ctl0
         write_file(dir + "/" + std::string(name).substr(0, 4), "");
         scenario += "device 6666:f100 path=" + dir + "/" + name + "\n";
@@ -826,8 +860,9 @@ TEST_P(second_run, waits_only_for_its_own_output) {
 
     ASSERT_EQ(runs.size(), 2U);
     EXPECT_EQ(runs[0].status, 0);
-    EXPECT_EQ(runs[1].status, 0);
-    EXPECT_EQ(runs[0].out + runs[0].err + runs[1].err, "");
+    EXPECT_EQ(runs[1].status, c.status);
+    EXPECT_EQ(runs[0].out + runs[0].err, "");
+    EXPECT_EQ(runs[1].err, native_lines(c.err));
     EXPECT_EQ(runs[1].out, native_lines(c.out));
     EXPECT_EQ(runs[0].report_texts(), c.first_reports);
     EXPECT_EQ(runs[1].report_texts(), c.reports);
@@ -872,6 +907,9 @@ INSTANTIATE_TEST_SUITE_P(
                       {cmd(0, 0, 0x0c03)},
                       "",
                       true,
+                      0,
+                      "",
+                      "",
                       {"--gap", "300", "0001", "0002", "0003"},
                       {cmd(0, 0, 1), cmd(0, 0, 2), cmd(0, 0, 3)}},
         together_case{"setup_on_another_controller",
@@ -879,6 +917,15 @@ INSTANTIATE_TEST_SUITE_P(
                       {frame_text(1, setup_a0), frame_text(1, setup_b0)},
                       "",
                       false},
+        // The first run holds the output through its 2 s pause, past the wait.
+        together_case{"gives_up_after_the_wait",
+                      {"--debug", "0C03"},
+                      {},
+                      found_first + "Waiting for another run to finish with output 0...\n",
+                      false,
+                      1,
+                      "another run has held output 0 for 1 s; giving up\n",
+                      "hold-wait 1000\n"},
         // Windows names one device in either case; Linux paths are case-sensitive.
         together_case{
             "path_in_other_case", {"--controller", "2", "0001"}, {cmd(2, 0, 1)}, "", paths_ignore_case}),

@@ -1,6 +1,6 @@
 // Finding the controller: number N among the HID devices present, or the one
 // at a given device path.
-#include <cstdio>
+#include <string>
 
 #include "hid_io.h"
 #include "hid_walk.h"
@@ -20,11 +20,17 @@ void keep_query_channel(tavo_usb_handle* handle, hid_channel channel) {
 
 // The one place where a handle gets its controller, found by number or given
 // by path: opens the write channel to `path` and keeps `query`, the
-// read/write channel already open on it, for the manufacturer query.
+// read/write channel already open on it, for the manufacturer query. The
+// path is opened anew: the write channel counts only if it leads to the
+// device that was judged to be a controller.
 bool take_controller(tavo_usb_handle* handle, const char* path, hid_channel query) {
     handle->write_handle = hid_open(path, hid_access::write_only);
+    if (handle->write_handle != hid_invalid_channel && !hid_same_device(query, handle->write_handle)) {
+        hid_close(handle->write_handle);
+        handle->write_handle = hid_invalid_channel;
+    }
     if (handle->write_handle == hid_invalid_channel) {
-        std::fprintf(stderr, "Failed to open device (%d)\n", hid_last_error());
+        print_error("Failed to open device (%d)\n", hid_last_error());
     } else {
         handle->device_path = path;
     }
@@ -57,14 +63,14 @@ int tavo_usb_finddevice(tavo_usb_handle* handle, int wanted) {
     if (handle->write_handle != hid_invalid_channel) {
         return 0;
     }
-    std::fprintf(stderr, "tavo_usb_finddevice(%d) failed to find device %04x-%04x\n", matches,
-                 unsigned{tavo_vendor_id}, unsigned{tavo_product_id});
+    print_error("tavo_usb_finddevice(%d) failed to find device %04x-%04x\n", matches,
+                unsigned{tavo_vendor_id}, unsigned{tavo_product_id});
     return -1;
 }
 
 int tavo_usb_opendevice(tavo_usb_handle* handle, const char* path) {
     const auto refuse = [&](const char* why) {
-        std::fprintf(stderr, "tavo_usb_opendevice('%s'): %s\n", path, why);
+        print_error("tavo_usb_opendevice('%s'): %s\n", path, why);
         return -1;
     };
     if (handle->write_handle != hid_invalid_channel) {
@@ -73,7 +79,8 @@ int tavo_usb_opendevice(tavo_usb_handle* handle, const char* path) {
     if (path[0] == '\0') {
         return refuse("no device path given");
     }
-    switch (hid_probe_path(path)) {
+    std::string device_path;
+    switch (hid_probe_path(path, &device_path)) {
         case hid_path_kind::unreachable:
             return refuse(hid_error_text(hid_last_error()).c_str());
         case hid_path_kind::not_hid:
@@ -81,7 +88,9 @@ int tavo_usb_opendevice(tavo_usb_handle* handle, const char* path) {
         case hid_path_kind::hid:
             break;
     }
-    const hid_channel query = hid_open(path, hid_access::read_write);
+    // What was judged is what is opened, and what the open found is judged
+    // again: hid_get_attributes() accepts only a HID device.
+    const hid_channel query = hid_open(device_path.c_str(), hid_access::read_write);
     if (query == hid_invalid_channel) {
         return refuse(hid_error_text(hid_last_error()).c_str());
     }
@@ -96,10 +105,10 @@ int tavo_usb_opendevice(tavo_usb_handle* handle, const char* path) {
     }
     if (!is_tavo_controller(vendor, product)) {
         hid_close(query);
-        std::fprintf(
-            stderr, "tavo_usb_opendevice('%s'): device %04x-%04x is not a tavo controller (%04x-%04x)\n",
-            path, unsigned{vendor}, unsigned{product}, unsigned{tavo_vendor_id}, unsigned{tavo_product_id});
+        print_error("tavo_usb_opendevice('%s'): device %04x-%04x is not a tavo controller (%04x-%04x)\n",
+                    path, unsigned{vendor}, unsigned{product}, unsigned{tavo_vendor_id},
+                    unsigned{tavo_product_id});
         return -1;
     }
-    return take_controller(handle, path, query) ? 0 : -1;
+    return take_controller(handle, device_path.c_str(), query) ? 0 : -1;
 }

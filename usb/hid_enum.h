@@ -3,6 +3,7 @@
 // hid_enum_begin() and hid_enum_end().
 #pragma once
 
+#include <cstdint>
 #include <memory>
 
 // One entry of the enumeration; the backend defines it.
@@ -26,6 +27,10 @@ const hid_interface* hid_enum_next();
 // The interface's details, or nullptr when they cannot be had (the interface
 // is then skipped).
 hid_detail_ptr hid_interface_detail(const hid_interface* iface);
+
+// The vendor and product IDs of an interface as the platform tells them
+// without opening it. Returns false where it cannot.
+bool hid_interface_ids(const hid_interface* iface, std::uint16_t* vendor, std::uint16_t* product);
 
 // The device path inside a detail, NUL terminated.
 const char* hid_detail_path(const hid_detail* detail);

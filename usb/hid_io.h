@@ -20,7 +20,7 @@ enum class hid_access { read_write, write_only };
 hid_channel hid_open(const char* path, hid_access access);
 
 // Reads the vendor and product IDs of an open channel. Returns false when the
-// platform cannot tell them.
+// platform cannot tell them, or the channel is no HID device.
 bool hid_get_attributes(hid_channel channel, std::uint16_t* vendor, std::uint16_t* product);
 
 // Fills `units` with the device's manufacturer string in UTF-16, zero
@@ -40,12 +40,17 @@ bool hid_get_port(hid_channel channel, std::string* port);
 
 // What a device path given by the user names, judged without opening it:
 // opening some devices has effects of its own (a watchdog starts counting).
+// For a HID device, `device_path` receives the path to open it by.
 enum class hid_path_kind {
     hid,          // a HID device, or one the platform can only judge by opening it
     not_hid,      // exists, but is no HID device
     unreachable,  // no such path, or not allowed to look (hid_last_error() tells)
 };
-hid_path_kind hid_probe_path(const char* path);
+hid_path_kind hid_probe_path(const char* path, std::string* device_path);
+
+// Whether two open channels lead to one device: a path opened twice may name
+// another device the second time.
+bool hid_same_device(hid_channel first, hid_channel second);
 
 // Writes one whole buffer as a single output report and waits until the device
 // has taken it or the write has failed. `written` receives the byte count.

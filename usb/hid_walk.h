@@ -26,7 +26,7 @@ struct hid_enumeration_scope {
 enum class hid_channel_fate { close, kept };
 
 struct hid_walk_failures {
-    int denied = 0;  // devices that refused to open for lack of permission
+    int denied = 0;  // controllers, or devices that may be one, that refused for lack of permission
 };
 
 // Opens each HID device in enumeration order for reading and writing and
@@ -49,7 +49,12 @@ hid_walk_failures hid_walk(int debug, Done&& done, Visit&& visit) {
         const char* path = hid_detail_path(detail.get());
         const hid_channel query = hid_open(path, hid_access::read_write);
         if (query == hid_invalid_channel) {
-            if (hid_error_is_permission(hid_last_error())) {
+            // Every keyboard and mouse refuses an ordinary user: only a
+            // controller's refusal says anything about the controller's rule.
+            std::uint16_t vendor = 0;
+            std::uint16_t product = 0;
+            if (hid_error_is_permission(hid_last_error()) &&
+                (!hid_interface_ids(iface, &vendor, &product) || is_tavo_controller(vendor, product))) {
                 ++failures.denied;
             }
             continue;

@@ -1,8 +1,10 @@
 // The debug-only manufacturer line.
 #include <array>
 #include <cstdint>
-#include <cstdio>
+#include <span>
+#include <string>
 
+#include "device_text.h"
 #include "hid_io.h"
 #include "print_line.h"
 #include "tavo_usb.h"
@@ -19,14 +21,9 @@ void tavo_usb_printmanufacturer(const tavo_usb_handle* handle) {
         print_line("- Unable to fetch manufacturer string\n");
         return;
     }
-    // Keep the low byte of each unit. A string that fills the whole wide
-    // buffer has no terminator; its last unit gives way to the narrow one.
-    std::array<char, manufacturer_units> narrow{};
-    std::size_t length = 0;
-    while (length + 1 < narrow.size() && wide[length] != 0) {
-        narrow[length] = static_cast<char>(wide[length] & 0xFFU);
-        ++length;
-    }
-    narrow[length] = '\0';
-    print_line("- Manufacturer : %s\n", narrow.data());
+    // UTF-8, as --list shows the same string: a name in Czech or Polish stays
+    // readable instead of turning into control bytes. A string that fills the
+    // whole buffer has no terminator; its last unit gives way, as it always has.
+    const std::string name = device_text(std::span(wide).first(manufacturer_units - 1), '?');
+    print_line("- Manufacturer : %s\n", name.c_str());
 }

@@ -1,22 +1,29 @@
 // A run holds its output from its first report to its last, the pause before
-// 'Backup' included: another run for the same output waits for it.
+// 'Backup' included: another run for the same output waits for it, but not
+// forever, since anyone may keep a hold (a run stopped with SIGSTOP, or any
+// Windows user taking the mutex) and a recorder's channel change must end.
 #include "output_hold.h"
-
-#include <cstdio>
 
 #include "print_line.h"
 #include "tavo_usb.h"
 
-void tavo_usb_holdoutput(const tavo_usb_handle* handle, int output) {
+int tavo_usb_holdoutput(const tavo_usb_handle* handle, int output, std::chrono::milliseconds wait) {
     if (handle->device_path.empty()) {
-        return;
+        return 0;
     }
     const char* path = handle->device_path.c_str();
-    if (output_hold_take(path, output, output_hold_wait::no) != output_hold_result::busy) {
-        return;  // held, or the platform offers no hold: a channel change must not fail for it
+    const hid_channel channel = handle->write_handle;
+    if (output_hold_take(path, channel, output, std::chrono::milliseconds(0)) != output_hold_result::busy) {
+        return 0;  // held, or the platform offers no hold: a channel change must not fail for it
     }
     if (handle->debug != 0) {
         print_line("Waiting for another run to finish with output %d...\n", output);
     }
-    output_hold_take(path, output, output_hold_wait::yes);
+    if (output_hold_take(path, channel, output, wait) != output_hold_result::busy) {
+        return 0;
+    }
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(wait).count();
+    print_error("another run has held output %d for %lld s; giving up\n", output,
+                static_cast<long long>(seconds));
+    return -1;
 }

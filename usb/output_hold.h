@@ -6,13 +6,18 @@
 // controller of the tests uses the real one, on ordinary files.
 #pragma once
 
+#include <chrono>
+
+#include "hid_io.h"
+
 enum class output_hold_result {
     held,         // this process now holds the output, until it ends
-    busy,         // another process holds it (only when not waiting)
+    busy,         // another process held it all through the wait
     unavailable,  // the platform refused: go on without the hold
 };
 
-enum class output_hold_wait { no, yes };
-
-// Takes the hold on `output` of the device at `path`.
-output_hold_result output_hold_take(const char* path, int output, output_hold_wait wait);
+// Takes the hold on `output` of the device at `path`, open for writing as
+// `channel`, waiting at most `wait` for another process to let it go.
+// Waiting runs are not served in the order they came.
+output_hold_result output_hold_take(const char* path, hid_channel channel, int output,
+                                    std::chrono::milliseconds wait);

@@ -57,7 +57,7 @@ int tavo_usb_sendconfig(const tavo_usb_handle* handle, int output, const tavo_us
     for (const report_frame& frame : {setup_report_a(output, *config), setup_report_b(output, *config)}) {
         const write_outcome outcome = write_report(handle, frame);
         if (!complete(outcome)) {
-            std::fprintf(stderr, "WriteFile failed (%d)\n", outcome.error);
+            print_error("WriteFile failed (%d)\n", outcome.error);
             errno = outcome.errno_value;
             return -1;
         }

@@ -4,6 +4,7 @@
 // Calls return 0 on success and -1 on failure, after printing their own line.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -51,7 +52,9 @@ int tavo_usb_finddevice(tavo_usb_handle* handle, int wanted);
 int tavo_usb_opendevice(tavo_usb_handle* handle, const char* path);
 
 // One controller present, as tavo_usb_listdevices finds it. Strings are
-// UTF-8 and empty when the device or the platform does not tell.
+// UTF-8 and empty when the device or the platform does not tell; the
+// device's own strings hold spaces where it sent control characters or
+// bidirectional controls (see device_text.h).
 struct tavo_usb_device {
     int number;  // what tavo_usb_finddevice takes to open it
     std::string path;
@@ -71,10 +74,15 @@ int tavo_usb_listdevices(const tavo_usb_handle* handle, tavo_usb_device_list* li
 
 void tavo_usb_printmanufacturer(const tavo_usb_handle* handle);
 
+// How long a run waits for another run to finish with its output: well
+// above a queue of several channel changes, 2 s or so each.
+inline constexpr std::chrono::milliseconds tavo_hold_wait_bound = std::chrono::seconds(30);
+
 // Keeps other runs off `output` of the open controller until this process
 // ends, waiting first while another run holds it (said on stdout with debug
-// on). Goes on without the hold where the platform offers none.
-void tavo_usb_holdoutput(const tavo_usb_handle* handle, int output);
+// on), for at most `wait`. Goes on without the hold where the platform offers
+// none; fails when the other run keeps the output all through the wait.
+int tavo_usb_holdoutput(const tavo_usb_handle* handle, int output, std::chrono::milliseconds wait);
 
 int tavo_usb_sendcommand(const tavo_usb_handle* handle, int output, int code);
 int tavo_usb_sendconfig(const tavo_usb_handle* handle, int output, const tavo_usb_config* config);

@@ -233,9 +233,10 @@ stderr "tavo_usb_opendevice('/dev/hidg1'): not a HID device" \
 # script applies the rule to the controller already plugged in. The
 # controller's node gets group plugdev and mode 0660 and a link by USB port
 # and by serial; the foreign HID device stays root's alone. A user in plugdev
-# sends a code through the link; one outside it gets the path error and
-# nothing is sent. Last in the table: udevd then stops, and no later
-# scenario runs under its rules.
+# sends a code through the link and lists the controller, without a word of
+# the udev rule for the foreign device that refuses it; one outside it gets
+# the path error and nothing is sent. Last in the table: udevd then stops,
+# and no later scenario runs under its rules.
 ctl0_link=/dev/tavo/by-path/platform-dummy_hcd.1-usb-0:1:1.0  # ctl0 is the testbed's second gadget
 scenario udev_rule_from_the_package "ctl0 other" --
 userland
@@ -249,10 +250,12 @@ dpkg -i '$deb' >/dev/null && udevadm settle --timeout=30"
 check="stat -c '%G %a' \"\$(readlink -f '$ctl0_link')\" /dev/hidraw1; ls /dev/tavo/by-serial; "
 check+="setpriv --reuid=1000 --regid=1000 --groups=46 /usr/bin/tavoctl --path '$ctl0_link' 0001; "
 check+="echo \"in plugdev: \$?\"; "
+check+="setpriv --reuid=1000 --regid=1000 --groups=46 /usr/bin/tavoctl --list; "
 check+="setpriv --reuid=1001 --regid=1001 --clear-groups /usr/bin/tavoctl --path '$ctl0_link' 0002; "
 check+="echo \"outside plugdev: \$?\"; SYSTEMD_IGNORE_CHROOT=1 udevadm control --exit"
 runs /bin/sh -c "$check"
-stdout "plugdev 660" "root 600" "1" "in plugdev: 0" "outside plugdev: 1"
+stdout "plugdev 660" "root 600" "1" "in plugdev: 0" \
+  "0${tab}/dev/hidraw0${tab}2-1${tab}Tavo Systems Ltd${tab}ctl0${tab}1" "outside plugdev: 1"
 stderr "tavo_usb_opendevice('$ctl0_link'): Permission denied" \
   "unable to open tavo controller at '$ctl0_link'"
 reports ctl0 "$(cmd 0 0001)"

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "hid_io.h"
 
@@ -96,6 +97,27 @@ TEST(windows_write, a_stalled_report_is_given_up_and_taken_back) {
     const std::string described = std::strerror(errno);  // copied: the next call reuses the buffer
     EXPECT_NE(described, std::strerror(unknown_errno)) << "perror must say what happened";
     EXPECT_EQ(pipe.waiting_bytes(), 0U) << "the cancelled report must not arrive";
+}
+
+// --path: only a HID interface path is taken, in one spelling; a pipe that
+// could take a report, a serial port or a file is refused before any open.
+TEST(windows_path, only_hid_interface_paths_are_taken) {
+    struct row {
+        std::string path;
+        hid_path_kind kind;
+        std::string device_path;
+    };
+    const std::vector<row> rows = {
+        {"\\\\.\\pipe\\tavoctl-test", hid_path_kind::not_hid, ""},
+        {"COM1", hid_path_kind::not_hid, ""},
+        {"C:\\windows\\win.ini", hid_path_kind::not_hid, ""},
+        {"\\\\.\\HID#VID_6666&PID_F100#1", hid_path_kind::hid, "\\\\?\\HID#VID_6666&PID_F100#1"},
+    };
+    for (const auto& r : rows) {
+        std::string device_path;
+        EXPECT_EQ(hid_probe_path(r.path.c_str(), &device_path), r.kind) << r.path;
+        EXPECT_EQ(device_path, r.device_path) << r.path;
+    }
 }
 
 }  // namespace

@@ -68,6 +68,10 @@ hid_detail_ptr hid_interface_detail(const hid_interface* iface) {
     return hid_detail_ptr(detail);
 }
 
+bool hid_interface_ids(const hid_interface* iface, std::uint16_t* vendor, std::uint16_t* product) {
+    return linux_hidraw_ids(sysfs_root, iface->name, vendor, product);
+}
+
 const char* hid_detail_path(const hid_detail* detail) {
     return detail->path.c_str();
 }
@@ -81,7 +85,8 @@ void hid_enum_end() {
 }
 
 hid_channel hid_open(const char* path, hid_access access) {
-    const int flags = (access == hid_access::read_write ? O_RDWR : O_WRONLY) | O_CLOEXEC;
+    // A path may name a terminal, which must not become this process's.
+    const int flags = (access == hid_access::read_write ? O_RDWR : O_WRONLY) | O_CLOEXEC | O_NOCTTY;
     int fd = -1;
     do {
         fd = ::open(path, flags);
@@ -89,9 +94,41 @@ hid_channel hid_open(const char* path, hid_access access) {
     return fd < 0 ? hid_invalid_channel : hid_channel{fd};
 }
 
+namespace {
+
+// The character device behind an open channel.
+bool device_number(hid_channel channel, dev_t* number) {
+    struct stat st {};
+    if (::fstat(static_cast<int>(channel), &st) < 0) {
+        return false;
+    }
+    if (!S_ISCHR(st.st_mode)) {
+        errno = ENODEV;
+        return false;
+    }
+    *number = st.st_rdev;
+    return true;
+}
+
+// Whether an open channel is a hidraw node: an ioctl number means something
+// else to another driver, so nothing else is asked one.
+bool is_hidraw(hid_channel channel) {
+    dev_t number = 0;
+    if (!device_number(channel, &number)) {
+        return false;
+    }
+    if (!linux_is_hidraw(sysfs_root, major(number), minor(number))) {
+        errno = ENODEV;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 bool hid_get_attributes(hid_channel channel, std::uint16_t* vendor, std::uint16_t* product) {
     hidraw_devinfo info{};
-    if (::ioctl(static_cast<int>(channel), HIDIOCGRAWINFO, &info) < 0) {
+    if (!is_hidraw(channel) || ::ioctl(static_cast<int>(channel), HIDIOCGRAWINFO, &info) < 0) {
         return false;
     }
     // The kernel declares these fields signed: 0xF100 arrives as -3840.
@@ -101,16 +138,6 @@ bool hid_get_attributes(hid_channel channel, std::uint16_t* vendor, std::uint16_
 }
 
 namespace {
-
-// The character device behind an open channel.
-bool device_number(hid_channel channel, dev_t* number) {
-    struct stat st {};
-    if (::fstat(static_cast<int>(channel), &st) < 0 || !S_ISCHR(st.st_mode)) {
-        return false;
-    }
-    *number = st.st_rdev;
-    return true;
-}
 
 bool usb_string(hid_channel channel, const char* attribute, std::span<std::uint16_t> units) {
     dev_t number = 0;
@@ -141,7 +168,7 @@ bool hid_get_port(hid_channel channel, std::string* port) {
     return !port->empty();
 }
 
-hid_path_kind hid_probe_path(const char* path) {
+hid_path_kind hid_probe_path(const char* path, std::string* device_path) {
     struct stat st {};
     if (::stat(path, &st) < 0) {
         return hid_path_kind::unreachable;
@@ -149,7 +176,21 @@ hid_path_kind hid_probe_path(const char* path) {
     if (!S_ISCHR(st.st_mode) || !linux_is_hidraw(sysfs_root, major(st.st_rdev), minor(st.st_rdev))) {
         return hid_path_kind::not_hid;
     }
+    *device_path = path;
     return hid_path_kind::hid;
+}
+
+bool hid_same_device(hid_channel first, hid_channel second) {
+    dev_t first_number = 0;
+    dev_t second_number = 0;
+    if (!device_number(first, &first_number) || !device_number(second, &second_number)) {
+        return false;
+    }
+    if (first_number != second_number) {
+        errno = ENODEV;
+        return false;
+    }
+    return true;
 }
 
 bool hid_write(hid_channel channel, std::span<const std::uint8_t> bytes, std::size_t* written) {

@@ -111,6 +111,27 @@ bool linux_is_hidraw(const std::string& sysfs_root, unsigned major, unsigned min
     return full.substr(full.rfind('/') + 1) == "hidraw";
 }
 
+bool linux_hidraw_ids(const std::string& sysfs_root, const std::string& name, std::uint16_t* vendor,
+                      std::uint16_t* product) {
+    const std::string path = sysfs_root + "/class/hidraw/" + name + "/device/uevent";
+    const std::unique_ptr<std::FILE, file_closer> file(std::fopen(path.c_str(), "rb"));
+    if (!file) {
+        return false;
+    }
+    char line[256];
+    while (std::fgets(line, sizeof line, file.get()) != nullptr) {
+        unsigned bus = 0;
+        unsigned long vendor_id = 0;
+        unsigned long product_id = 0;
+        if (std::sscanf(line, "HID_ID=%x:%lx:%lx", &bus, &vendor_id, &product_id) == 3) {
+            *vendor = static_cast<std::uint16_t>(vendor_id & 0xFFFFU);
+            *product = static_cast<std::uint16_t>(product_id & 0xFFFFU);
+            return true;
+        }
+    }
+    return false;
+}
+
 std::vector<std::string> linux_hidraw_names(const std::string& sysfs_root) {
     std::vector<std::pair<long, std::string>> found;
     const std::unique_ptr<DIR, dir_closer> dir(opendir((sysfs_root + "/class/hidraw").c_str()));

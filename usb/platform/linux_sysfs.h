@@ -25,6 +25,12 @@ bool linux_read_usb_string(const std::string& sysfs_root, unsigned major, unsign
 // (1-2.3: bus 1, port 3 of the hub on port 2). Empty for a device not on USB.
 std::string linux_usb_port(const std::string& sysfs_root, unsigned major, unsigned minor);
 
+// The vendor and product IDs of hidraw node `name` from its HID device's
+// uevent (HID_ID=BUS:VENDOR:PRODUCT), which anyone may read: no need to open
+// a node that may refuse. Returns false when it does not tell.
+bool linux_hidraw_ids(const std::string& sysfs_root, const std::string& name, std::uint16_t* vendor,
+                      std::uint16_t* product);
+
 // Whether the character device major:minor is a hidraw node.
 bool linux_is_hidraw(const std::string& sysfs_root, unsigned major, unsigned minor);
 

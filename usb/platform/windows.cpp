@@ -21,9 +21,11 @@ extern "C" {
 #include <span>
 #include <string>
 #include <type_traits>
+#include <utility>
 
 #include "../hid_enum.h"
 #include "../hid_io.h"
+#include "windows_path.h"
 
 static_assert(sizeof(HANDLE) == sizeof(hid_channel), "a HANDLE travels as a hid_channel");
 static_assert(sizeof(WCHAR) == sizeof(std::uint16_t), "the manufacturer string is UTF-16");
@@ -149,6 +151,13 @@ hid_detail_ptr hid_interface_detail(const hid_interface* iface) {
     return detail;
 }
 
+// Refusals are not counted on Windows (see hid_error_is_permission), so
+// nothing needs telling apart before an open.
+bool hid_interface_ids(const hid_interface* /*iface*/, std::uint16_t* /*vendor*/,
+                       std::uint16_t* /*product*/) {
+    return false;
+}
+
 const char* hid_detail_path(const hid_detail* detail) {
     return detail_data(detail)->DevicePath;
 }
@@ -218,10 +227,22 @@ bool hid_get_port(hid_channel /*channel*/, std::string* port) {
     return false;
 }
 
-// Only opening tells whether a path is a HID device: CreateFile and
-// HidD_GetAttributes judge it.
-hid_path_kind hid_probe_path(const char* /*path*/) {
+// A HID device interface path, in one of its spellings, is opened; nothing
+// else is, not even to look: CreateFile on COM1 would take a serial port.
+hid_path_kind hid_probe_path(const char* path, std::string* device_path) {
+    std::optional<std::string> hid_path = windows_hid_path(path);
+    if (!hid_path) {
+        return hid_path_kind::not_hid;
+    }
+    *device_path = std::move(*hid_path);
     return hid_path_kind::hid;
+}
+
+// Only the Plug and Play manager makes a HID interface path, and it names one
+// device for as long as that device is present: both opens of it reached the
+// same device.
+bool hid_same_device(hid_channel /*first*/, hid_channel /*second*/) {
+    return true;
 }
 
 namespace {

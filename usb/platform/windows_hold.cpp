@@ -12,23 +12,27 @@
 // windows.h first: sddl.h relies on its types.
 #include <sddl.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <string>
 
 #include "../output_hold.h"
+#include "windows_path.h"
 
 namespace {
 
 // Everyone (WD): SYNCHRONIZE | MUTANT_QUERY_STATE, all that waiting needs.
 constexpr const char* everyone_may_wait = "D:(A;;0x00100001;;;WD)";
 
-// Windows spells one device's path in either case, and a name may hold no
-// backslash after its namespace and no more than MAX_PATH characters: a hash
-// of the path folded to lower case fits all three. Device paths are ASCII.
+// Windows spells one device's path in either case and behind any of its
+// prefixes, and a name may hold no backslash after its namespace and no more
+// than MAX_PATH characters: a hash of the path with its prefix folded and
+// folded to lower case fits all of them. Device paths are ASCII.
 std::string mutex_name(const char* path, int output) {
+    const std::string device = windows_device_path(path);
     std::uint64_t hash = 0xcbf29ce484222325U;  // 64-bit FNV-1a
-    for (const char* c = path; *c != '\0'; ++c) {
+    for (const char* c = device.c_str(); *c != '\0'; ++c) {
         const char folded = (*c >= 'A' && *c <= 'Z') ? static_cast<char>(*c - 'A' + 'a') : *c;
         hash ^= static_cast<unsigned char>(folded);
         hash *= 0x100000001b3U;
@@ -55,18 +59,21 @@ HANDLE open_mutex(const std::string& name) {
 
 }  // namespace
 
-output_hold_result output_hold_take(const char* path, int output, output_hold_wait wait) {
+// Anyone may take the mutex and keep it: the wait is bounded all the same.
+output_hold_result output_hold_take(const char* path, hid_channel /*channel*/, int output,
+                                    std::chrono::milliseconds wait) {
     HANDLE mutex = open_mutex(mutex_name(path, output));
     if (mutex == nullptr) {
         return output_hold_result::unavailable;
     }
-    const DWORD waited = WaitForSingleObject(mutex, wait == output_hold_wait::yes ? INFINITE : 0);
+    const auto wait_ms = std::clamp<std::chrono::milliseconds::rep>(wait.count(), 0, INFINITE - 1);
+    const DWORD waited = WaitForSingleObject(mutex, static_cast<DWORD>(wait_ms));
     // An abandoned mutex is one whose holder ended: it is ours now all the same.
     if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) {
         return output_hold_result::held;  // the handle stays open until the process ends
     }
     CloseHandle(mutex);
-    if (wait == output_hold_wait::no && waited == WAIT_TIMEOUT) {
+    if (waited == WAIT_TIMEOUT) {
         return output_hold_result::busy;
     }
     return output_hold_result::unavailable;
