@@ -27,9 +27,16 @@ else()
 
   set(CPACK_GENERATOR DEB)
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)  # tavoctl_1.0.0_amd64.deb
+  # tavoctl_1.0.0_amd64.deb; the ARM cross builds' toolchain files set
+  # CPACK_DEBIAN_PACKAGE_ARCHITECTURE (arm64, armhf), which dpkg would take
+  # from the build machine.
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+  # Depends from the libraries tavoctl links. For an ARM build dpkg-shlibdeps
+  # finds them as this machine's foreign-architecture packages (libc6:arm64
+  # and so on, tools/install-deps arm): the cross toolchains' own copies under
+  # /usr/<triple> would name the -cross packages, without versions.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   string(CONCAT CPACK_PACKAGE_DESCRIPTION
       "tavoctl drives the Tavo USB controller (USB HID, 6666:f100), whose two\n"
@@ -47,10 +54,11 @@ else()
   set(CPACK_TAVOCTL_PACKAGING_DIR ${packaging_dir})
   set(CPACK_PRE_BUILD_SCRIPTS ${packaging_dir}/deb/stage.cmake)
   # lintian 2.116 (Debian 12) on the result, which tools/check runs, reports
-  # neither errors nor warnings. Its informational tags about hardening go
-  # away with the release preset's flags; what remains with --info is
-  # binary-has-unneeded-section .comment: cpack strips with plain `strip`,
-  # which keeps the compiler's version note.
+  # neither errors nor warnings, for amd64, arm64 and armhf alike. Its
+  # informational tags about hardening go away with cmake/hardening.cmake;
+  # what remains with --info is binary-has-unneeded-section .comment: cpack
+  # strips with plain `strip` (the cross builds with the target's), which
+  # keeps the compiler's version note.
 endif()
 
 include(CPack)
