@@ -5,11 +5,17 @@
 
 testbed_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
+# The Debian architecture of the guest: amd64, arm64 or armhf (the ARM ones
+# under full emulation). tests/system/run sets it.
+arch=${arch:-amd64}
+
 # Modules the guest loads; their dependencies come along from modules.dep.
-# hidraw is built into Debian's kernel.
+# hidraw is built into Debian's kernels.
 guest_modules=(dummy_hcd libcomposite usb_f_hid hid usbhid hid-generic)
-# And for the Debian userland: the host's root over virtio-9p, under an overlay.
+# And for the Debian userland, which only the amd64 guest has (it is this
+# machine's own root): the host's root over virtio-9p, under an overlay.
 userland_modules=(virtio virtio_ring virtio_pci 9pnet 9pnet_virtio netfs fscache 9p overlay)
+[ "$arch" = amd64 ] || userland_modules=()
 
 die() {
   echo "system test: $*" >&2
@@ -33,15 +39,37 @@ need_static() {  # need_static FILE
 
 # --- the kernel ------------------------------------------------------------
 
-# The kernel package apt offers for this release, as NAME=VERSION.
-kernel_package() {
-  local name version
-  name=$(apt-cache depends linux-image-amd64 2>/dev/null |
-    sed -n 's/^ *Depends: \(linux-image-[0-9][^ ]*-amd64\)$/\1/p' | head -n 1)
-  [ -n "$name" ] || return 1
-  version=$(apt-cache policy "$name" | sed -n 's/^ *Candidate: //p')
+# NAME as apt names it for the guest's architecture: NAME:ARCH when foreign.
+apt_name() {  # apt_name NAME
+  if [ "$arch" = "$(dpkg --print-architecture)" ]; then
+    echo "$1"
+  else
+    echo "$1:$arch"
+  fi
+}
+
+# What apt offers of NAME for this release, as apt_name's NAME=VERSION.
+candidate() {  # candidate NAME
+  local version
+  version=$(apt-cache policy "$(apt_name "$1")" | sed -n 's/^ *Candidate: //p')
   [ -n "$version" ] && [ "$version" != "(none)" ] || return 1
-  echo "$name=$version"
+  echo "$(apt_name "$1")=$version"
+}
+
+# The kernel package apt offers for this release: the one that Debian's
+# kernel for the architecture depends on.
+kernel_package() {
+  local meta name
+  case "$arch" in
+    amd64) meta=linux-image-amd64 ;;
+    arm64) meta=linux-image-arm64 ;;
+    armhf) meta=linux-image-armmp-lpae ;;  # boards with LPAE, QEMU's virt machine among them
+    *) return 1 ;;
+  esac
+  name=$(apt-cache depends "$(apt_name "$meta")" 2>/dev/null |
+    sed -n 's/^ *Depends: \(linux-image-[0-9][^ :]*\).*$/\1/p' | head -n 1)
+  [ -n "$name" ] || return 1
+  candidate "$name"
 }
 
 # Writes the kernel's uncompressed ELF image (vmlinux) from its bzImage, as
@@ -74,8 +102,13 @@ copy_modules() {  # copy_modules TREE KVER DEST
   dep=$tree/lib/modules/$kver/modules.dep
   for name in "${guest_modules[@]}" "${userland_modules[@]}"; do
     # modules.dep names the files as the source tree spells them, '-' or '_'.
-    module=$(grep -oE "^([^:]*/)?${name//[-_]/[-_]}\.ko(\.(xz|zst|gz))?:" "$dep" | cut -d: -f1)
-    [ -n "$module" ] || die "kernel $kver has no module $name"
+    module=$(grep -oE "^([^:]*/)?${name//[-_]/[-_]}\.ko(\.(xz|zst|gz))?:" "$dep" | cut -d: -f1) || true
+    if [ -z "$module" ]; then
+      # Built in on some architectures (the guest's modprobe is told so).
+      grep -qE "/${name//[-_]/[-_]}\.ko\$" "$tree/lib/modules/$kver/modules.builtin" ||
+        die "kernel $kver has no module $name"
+      continue
+    fi
     todo+=("$module")
   done
   while [ "${#todo[@]}" -gt 0 ]; do
@@ -96,6 +129,7 @@ copy_modules() {  # copy_modules TREE KVER DEST
       *.ko.gz) gzip -dc "$tree/lib/modules/$kver/$module" >"$dest/lib/modules/$kver/${module%.gz}" ;;
     esac
   done
+  cp "$tree/lib/modules/$kver/modules.builtin" "$dest/lib/modules/$kver/"
   /bin/busybox depmod -b "$dest" "$kver" || die "depmod failed on the guest's modules"
 }
 
@@ -113,7 +147,8 @@ unpack_kernel() {  # unpack_kernel DEB DIR
     die "$deb holds no single kernel"
   fi
   cp "$tmp/boot/vmlinuz-$kver" "$dir/boot/vmlinuz"
-  if ! extract_vmlinux "$dir/boot/vmlinuz" "$dir/boot/vmlinux"; then
+  # QEMU boots the ARM kernels as they are.
+  if [ "$arch" = amd64 ] && ! extract_vmlinux "$dir/boot/vmlinuz" "$dir/boot/vmlinux"; then
     echo "system test: cannot unpack vmlinux; booting the compressed kernel" >&2
     rm -f "$dir/boot/vmlinux"
   fi
@@ -128,10 +163,10 @@ module_list() {
   echo "${guest_modules[*]} ${userland_modules[*]}"
 }
 
-# Downloads NAME=VERSION into CACHE/debs/NAME=VERSION/ unless it is there.
-fetch_kernel() {  # fetch_kernel CACHE NAME=VERSION
+# Downloads SPEC (NAME=VERSION) into CACHE/debs/SPEC/ unless it is there.
+fetch_package() {  # fetch_package CACHE SPEC
   local into=$1/debs/$2 sandbox=()
-  ls "$into"/*.deb >/dev/null 2>&1 && return 0
+  compgen -G "$into/*.deb" >/dev/null && return 0
   echo "system test: fetching $2" >&2
   rm -rf "$into"
   mkdir -p "$into"
@@ -139,26 +174,49 @@ fetch_kernel() {  # fetch_kernel CACHE NAME=VERSION
   (cd "$into" && timeout 900 apt-get -q "${sandbox[@]}" download "$2" >/dev/null)
 }
 
+# Sets fetched_deb to the package that COMMAND names (as NAME=VERSION) for
+# this release, downloaded into CACHE once, and fetched_spec to its name.
+fetch_current() {  # fetch_current CACHE COMMAND...
+  local cache=$1 spec
+  shift
+  spec=$("$@") || spec=""
+  if [ -z "$spec" ] || ! fetch_package "$cache" "$spec"; then
+    # No lists yet, or lists that name a version the archive no longer has.
+    as_root timeout 900 apt-get update -q >/dev/null || true
+    spec=$("$@") || die "apt offers no package for '$*' ($arch) in this release"
+    fetch_package "$cache" "$spec" || die "cannot download $spec"
+  fi
+  fetched_spec=$spec
+  fetched_deb=$(compgen -G "$cache/debs/$spec/*.deb" | head -n 1)
+}
+
 # Sets kernel_dir to a prepared kernel in CACHE (see unpack_kernel), the one
-# that apt offers now. Fetches and prepares it once; later runs reuse it.
+# that apt offers now, and guest_busybox to a static busybox for the guest.
+# Fetches and prepares each once; later runs reuse them.
 prepare_kernel() {  # prepare_kernel CACHE
-  local cache=$1 package lock
+  local cache=$1 lock tmp
   mkdir -p "$cache"
   exec {lock}>"$cache/.lock"
   flock -w 900 "$lock" || die "$cache is locked by another run"
 
-  package=$(kernel_package) || package=""
-  if [ -z "$package" ] || { [ ! -e "$cache/${package/=/_}/ready" ] && ! fetch_kernel "$cache" "$package"; }; then
-    # No lists yet, or lists that name a version the archive no longer has.
-    as_root timeout 900 apt-get update -q >/dev/null || true
-    package=$(kernel_package) || die "apt offers no linux-image package for this release"
-    if [ ! -e "$cache/${package/=/_}/ready" ] && ! fetch_kernel "$cache" "$package"; then
-      die "cannot download $package"
-    fi
-  fi
-  kernel_dir=$cache/${package/=/_}
+  fetch_current "$cache" kernel_package
+  kernel_dir=$cache/${fetched_spec/=/_}
   if [ "$(cat "$kernel_dir/ready" 2>/dev/null)" != "$(module_list)" ]; then
-    unpack_kernel "$(ls "$cache/debs/$package"/*.deb | head -n 1)" "$kernel_dir"
+    unpack_kernel "$fetched_deb" "$kernel_dir"
+  fi
+
+  if [ "$arch" = "$(dpkg --print-architecture)" ]; then
+    guest_busybox=/bin/busybox  # busybox-static, installed
+  else
+    fetch_current "$cache" candidate busybox-static
+    guest_busybox=$cache/${fetched_spec/=/_}/busybox
+    mkdir -p "$(dirname "$guest_busybox")"
+    if [ ! -x "$guest_busybox" ]; then
+      tmp=$(mktemp -d)
+      dpkg-deb -x "$fetched_deb" "$tmp" && cp "$tmp/bin/busybox" "$guest_busybox.new" &&
+        mv "$guest_busybox.new" "$guest_busybox" || die "no busybox in $fetched_deb"
+      rm -rf "$tmp"
+    fi
   fi
   exec {lock}>&-
 }
@@ -205,8 +263,8 @@ make_guest_root() {  # make_guest_root ROOT TAVOCTL HELPERS_DIR
   local root=$1 program
   rm -rf "$root"
   mkdir -p "$root"/{bin,dev,proc,sys,tmp,testbed}
-  need_static /bin/busybox
-  cp /bin/busybox "$root/bin/busybox"
+  need_static "$guest_busybox"
+  cp "$guest_busybox" "$root/bin/busybox"
   need_static "$2"
   cp "$2" "$root/bin/tavoctl"
   for program in gadget_reader timed_run plain_writer; do
@@ -251,8 +309,20 @@ pack_initramfs() {  # pack_initramfs ROOT OUT
 # With "userland", the guest also gets the host's root file system (see the
 # guest's init) and the room that Wine needs.
 boot_guest() {  # boot_guest WORK SECONDS [userland]
-  local work=$1 status=0 machine=(-accel tcg -m 512)
+  local work=$1 status=0 qemu=qemu-system-x86_64 machine=(-accel tcg -m 512) console=ttyS0 serial
   rm -f "$work/console.log" "$work/results.log"
+  # The results channel is the second serial port; QEMU's ARM board has
+  # one, which carries both (the kernel all but silenced: see decode_results).
+  serial=(-serial "file:$work/console.log" -serial "file:$work/results.log")
+  case "$arch" in
+    arm64) qemu=qemu-system-aarch64 machine=(-accel tcg -M virt -cpu cortex-a57 -m 512) ;;
+    armhf) qemu=qemu-system-arm machine=(-accel tcg -M virt -cpu cortex-a15 -m 512) ;;
+  esac
+  if [ "$arch" != amd64 ]; then
+    console="ttyAMA0 loglevel=1 testbed_results=ttyAMA0"
+    serial=(-serial "file:$work/results.log")
+    ln -s results.log "$work/console.log"
+  fi
   if [ "${3:-}" = userland ]; then
     # Under TCG every Wine process dies in a kernel oops at the return from
     # its system calls while the guest CPU offers SMAP.
@@ -261,11 +331,10 @@ boot_guest() {  # boot_guest WORK SECONDS [userland]
   fi
   # TCG: /dev/kvm here may be nested, where a stock kernel hangs silently.
   # One vCPU: gadget_reader's timestamps rely on it (see there).
-  timeout -k 10 "$2" qemu-system-x86_64 \
+  timeout -k 10 "$2" "$qemu" \
     "${machine[@]}" -smp 1 -nodefaults -no-user-config -display none -no-reboot \
     -kernel "$(kernel_image)" -initrd "$work/initramfs.cpio" \
-    -append "console=ttyS0 panic=-1 loglevel=4" \
-    -serial "file:$work/console.log" -serial "file:$work/results.log" \
+    -append "panic=-1 loglevel=4 console=$console" "${serial[@]}" \
     </dev/null >"$work/qemu.log" 2>&1 || status=$?
   if [ "$status" -eq 124 ] || [ "$status" -eq 137 ]; then
     echo "system test: the VM did not finish within $2 s" >&2
@@ -298,7 +367,9 @@ decode_results() {  # decode_results WORK DIR
       "@@fatal "*) fatal=${line#@@fatal } ;;
       "@@done") touch "$dir/.done" ;;
       "@@"*) ;;
-      *) [ -n "$file" ] && echo "$line" >>"$file.b64" ;;
+      # Only base64 belongs in a file: on a channel shared with the console
+      # another line may come between.
+      *) [ -n "$file" ] && [[ "$line" =~ ^[A-Za-z0-9+/=]+$ ]] && echo "$line" >>"$file.b64" ;;
     esac
   done <"$work/results.log"
   if [ -n "$fatal" ] || [ ! -e "$dir/.done" ]; then
