@@ -55,8 +55,8 @@ int main() {
         if (path.empty()) {
             continue;
         }
-        HANDLE device = CreateFileA(path.data(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                    nullptr, OPEN_EXISTING, 0, nullptr);
+        HANDLE device = CreateFileA(path.data(), GENERIC_READ | GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
         if (device == INVALID_HANDLE_VALUE) {
             std::fprintf(stderr, "hid_probe: %s: error %lu\n", path.data(), GetLastError());
             continue;

@@ -65,7 +65,9 @@ int main(int argc, char** argv) {
         argc -= 2;
     }
     if (argc < 5) {
-        std::fprintf(stderr, "usage: timed_run [--pid FILE] DEADLINE_SECONDS STDOUT_FILE STDERR_FILE PROGRAM [ARG...]\n");
+        std::fprintf(
+            stderr,
+            "usage: timed_run [--pid FILE] DEADLINE_SECONDS STDOUT_FILE STDERR_FILE PROGRAM [ARG...]\n");
         return 2;
     }
     const long deadline_s = std::strtol(argv[1], nullptr, 10);
