@@ -163,8 +163,8 @@ module_list() {
   echo "${guest_modules[*]} ${userland_modules[*]}"
 }
 
-# Downloads SPEC (NAME=VERSION) into CACHE/debs/SPEC/ unless it is there.
-fetch_package() {  # fetch_package CACHE SPEC
+# Downloads NAME=VERSION into CACHE/debs/NAME=VERSION/ unless it is there.
+fetch_package() {  # fetch_package CACHE NAME=VERSION
   local into=$1/debs/$2 sandbox=()
   compgen -G "$into/*.deb" >/dev/null && return 0
   echo "system test: fetching $2" >&2
@@ -175,19 +175,20 @@ fetch_package() {  # fetch_package CACHE SPEC
 }
 
 # Sets fetched_deb to the package that COMMAND names (as NAME=VERSION) for
-# this release, downloaded into CACHE once, and fetched_spec to its name.
+# this release, downloaded into CACHE once, and fetched_package to its
+# NAME=VERSION.
 fetch_current() {  # fetch_current CACHE COMMAND...
-  local cache=$1 spec
+  local cache=$1 package
   shift
-  spec=$("$@") || spec=""
-  if [ -z "$spec" ] || ! fetch_package "$cache" "$spec"; then
+  package=$("$@") || package=""
+  if [ -z "$package" ] || ! fetch_package "$cache" "$package"; then
     # No lists yet, or lists that name a version the archive no longer has.
     as_root timeout 900 apt-get update -q >/dev/null || true
-    spec=$("$@") || die "apt offers no package for '$*' ($arch) in this release"
-    fetch_package "$cache" "$spec" || die "cannot download $spec"
+    package=$("$@") || die "apt offers no package for '$*' ($arch) in this release"
+    fetch_package "$cache" "$package" || die "cannot download $package"
   fi
-  fetched_spec=$spec
-  fetched_deb=$(compgen -G "$cache/debs/$spec/*.deb" | head -n 1)
+  fetched_package=$package
+  fetched_deb=$(compgen -G "$cache/debs/$package/*.deb" | head -n 1)
 }
 
 # Sets kernel_dir to a prepared kernel in CACHE (see unpack_kernel), the one
@@ -200,7 +201,7 @@ prepare_kernel() {  # prepare_kernel CACHE
   flock -w 900 "$lock" || die "$cache is locked by another run"
 
   fetch_current "$cache" kernel_package
-  kernel_dir=$cache/${fetched_spec/=/_}
+  kernel_dir=$cache/${fetched_package/=/_}
   if [ "$(cat "$kernel_dir/ready" 2>/dev/null)" != "$(module_list)" ]; then
     unpack_kernel "$fetched_deb" "$kernel_dir"
   fi
@@ -209,7 +210,7 @@ prepare_kernel() {  # prepare_kernel CACHE
     guest_busybox=/bin/busybox  # busybox-static, installed
   else
     fetch_current "$cache" candidate busybox-static
-    guest_busybox=$cache/${fetched_spec/=/_}/busybox
+    guest_busybox=$cache/${fetched_package/=/_}/busybox
     mkdir -p "$(dirname "$guest_busybox")"
     if [ ! -x "$guest_busybox" ]; then
       tmp=$(mktemp -d)
