@@ -16,11 +16,11 @@ constexpr std::uint16_t plus_base = 0x0C00;  // the Tavo+ box's code set
 constexpr std::uint16_t key_tavo = 0x80;
 constexpr std::uint16_t key_backup = 0x83;
 
-bool all_digits(std::string_view text) {
-    return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
 }  // namespace
+
+bool valid_channel_text(std::string_view channel_text) {
+    return std::all_of(channel_text.begin(), channel_text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
 
 void change_channel(const tavo_usb_handle* handle, int output, int plus, const char* channel_text,
                     report_pacing* pacing) {
@@ -30,7 +30,7 @@ void change_channel(const tavo_usb_handle* handle, int output, int plus, const c
     if (debug_flag != 0) {
         print_line("sending channel '%s'\n", channel_text);
     }
-    if (!all_digits(text)) {
+    if (!valid_channel_text(text)) {
         print_error("Invalid channel number '%s'\n", channel_text);
         std::exit(1);
     }

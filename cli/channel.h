@@ -1,7 +1,13 @@
 #pragma once
 
+#include <string_view>
+
 #include "pacing.h"
 #include "tavo_usb.h"
+
+// Whether `channel_text` names a channel: decimal digits only (none at all
+// is a channel too: 'Tavo', the pause, 'Backup').
+bool valid_channel_text(std::string_view channel_text);
 
 // Sends the whole channel-change sequence for `channel_text`: the 'Tavo' key,
 // one digit key per character, a pause, then 'Backup', with `pacing`'s gap

@@ -440,13 +440,19 @@ TEST(device_text, random_utf16_never_reaches_the_terminal_raw) {
             i += pair ? 1 : 0;
         }
         for (const char replacement : {'?', ' '}) {
-            const std::string text = device_text(units, replacement);
+            const std::string text = device_text(units, replacement, text_charset::utf8);
             std::vector<char32_t> out;
             ASSERT_TRUE(decode_utf8(text, &out)) << testing::PrintToString(units);
             ASSERT_EQ(out.size(), in.size()) << testing::PrintToString(units);
+            // For a terminal in an 8-bit character set: bytes, one per character.
+            const std::string ascii = device_text(units, replacement, text_charset::ascii);
+            ASSERT_EQ(ascii.size(), in.size()) << testing::PrintToString(units);
             for (std::size_t i = 0; i < in.size(); ++i) {
                 EXPECT_FALSE(unsafe(out[i])) << testing::PrintToString(units) << " at " << i;
                 EXPECT_EQ(out[i], unsafe(in[i]) ? char32_t(replacement) : in[i])
+                    << testing::PrintToString(units) << " at " << i;
+                const char32_t shown = unsafe(in[i]) ? char32_t(replacement) : in[i] < 0x80 ? in[i] : U'?';
+                EXPECT_EQ(char32_t(static_cast<unsigned char>(ascii[i])), shown)
                     << testing::PrintToString(units) << " at " << i;
             }
         }

@@ -37,9 +37,19 @@ bool is_unsafe(char32_t cp) {
            || (cp >= 0x2066 && cp <= 0x2069);       // isolates
 }
 
+text_charset output_charset = text_charset::utf8;
+
 }  // namespace
 
+void set_device_text_charset(text_charset charset) {
+    output_charset = charset;
+}
+
 std::string device_text(std::span<const std::uint16_t> units, char replacement) {
+    return device_text(units, replacement, output_charset);
+}
+
+std::string device_text(std::span<const std::uint16_t> units, char replacement, text_charset charset) {
     std::string out;
     for (std::size_t i = 0; i < units.size() && units[i] != 0; ++i) {
         const std::uint16_t unit = units[i];
@@ -54,6 +64,8 @@ std::string device_text(std::span<const std::uint16_t> units, char replacement) 
         }
         if (is_unsafe(cp)) {
             out += replacement;
+        } else if (charset == text_charset::ascii && cp >= 0x80) {
+            out += '?';
         } else {
             append_utf8(out, cp);
         }
