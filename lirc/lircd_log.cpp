@@ -1,0 +1,27 @@
+#include "lircd_log.h"
+
+#include <lirc_driver.h>
+
+#include <string_view>
+
+#include "print_line.h"
+
+namespace {
+
+// One log entry per line; lircd's log adds its own line ends.
+void to_lircd_log(std::FILE* /*stream*/, std::string_view text) {
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        const std::string_view line = text.substr(0, end);
+        if (!line.empty() && lirc_log_is_enabled_for(LIRC_ERROR)) {
+            logprintf(LIRC_ERROR, "%.*s", static_cast<int>(line.size()), line.data());
+        }
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    }
+}
+
+}  // namespace
+
+void send_library_lines_to_lircd_log() {
+    set_line_writer(to_lircd_log);
+}
