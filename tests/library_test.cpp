@@ -388,6 +388,53 @@ TEST_F(library, every_line_leaves_in_one_write) {
     set_line_writer(previous);
 }
 
+// Memory may run out at any allocation inside a call: the call then fails
+// with its line, lets no exception out, and leaves no channel and no
+// enumeration open. Each call is tried with 0, 1, 2, ... allocations allowed
+// until it succeeds.
+TEST_F(library, memory_running_out_anywhere_fails_the_call_cleanly) {
+    struct row {
+        const char* call;
+        std::function<int(tavo_usb_handle*)> run;
+    };
+    const std::vector<row> rows = {
+        {"tavo_usb_finddevice", [](tavo_usb_handle* h) { return tavo_usb_finddevice(h, 1); }},
+        {"tavo_usb_opendevice", [](tavo_usb_handle* h) { return tavo_usb_opendevice(h, "fake:2"); }},
+        {"tavo_usb_listdevices",
+         [](tavo_usb_handle* h) {
+             tavo_usb_device_list list;
+             return tavo_usb_listdevices(h, &list);
+         }},
+    };
+    fake_device named = controller(u"Second");
+    named.product_name = u"Remote";
+    named.serial_number = u"A17";
+    named.port = "1-2.3";
+    const std::vector<fake_device> devices = {other_device(), controller(), named};
+    for (const auto& r : rows) {
+        bool succeeded = false;
+        for (int allowed = 0; allowed < 1000 && !succeeded; ++allowed) {
+            fake_hid_reset(devices);
+            handle = tavo_usb_create(1, 1000);
+            const captured c = capture([&] {
+                const refused_allocations scarce(allowed);
+                return r.run(handle);
+            });
+            succeeded = c.result == 0;
+            if (!succeeded) {
+                EXPECT_EQ(c.result, -1) << r.call << " after " << allowed << " allocations";
+                EXPECT_TRUE(c.err.ends_with(std::string(r.call) + ": out of memory\n"))
+                    << r.call << " after " << allowed << " allocations: " << c.err;
+            }
+            EXPECT_FALSE(fake_hid_enumeration_active()) << r.call << " after " << allowed << " allocations";
+            tavo_usb_free(handle);
+            handle = nullptr;
+            EXPECT_EQ(fake_hid_open_channels(), 0) << r.call << " after " << allowed << " allocations";
+        }
+        EXPECT_TRUE(succeeded) << r.call;
+    }
+}
+
 // A message matters most when memory has run out: each line still leaves,
 // in one write, formatted on the stack.
 TEST_F(library, every_line_leaves_when_memory_is_exhausted) {
