@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 
 #include "channel.h"
 #include "list.h"
@@ -49,10 +50,8 @@ void open_controller(tavo_usb_handle* handle, const options& opts) {
     }
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    set_up_streams();
+// Everything but the end: returns the status, or leaves through exit(1).
+int run(int argc, char** argv) {
     const char* program = (argc > 0 && argv[0] != nullptr) ? argv[0] : "tavoctl";
 
     options opts;
@@ -117,4 +116,18 @@ int main(int argc, char** argv) {
     tavo_usb_free(handle);
     tavo_usb_finalise();
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    set_up_streams();
+    // The library lets no exception out; the front end's own texts (usage,
+    // help, the list's fields) may still find memory exhausted.
+    try {
+        return run_status(run(argc, argv));
+    } catch (const std::bad_alloc&) {
+        print_error("tavoctl: out of memory\n");
+        return 1;
+    }
 }

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <chrono>
 #include <map>
+#include <new>
 
 #include "hid_enum.h"
 #include "hid_io.h"
@@ -129,6 +130,9 @@ const hid_interface* hid_enum_next() {
 
 hid_detail_ptr hid_interface_detail(const hid_interface* iface) {
     const fake_device& device = state().devices.at(iface->device);
+    if (device.detail_out_of_memory) {
+        throw std::bad_alloc();
+    }
     if (!device.detail_ok) {
         return nullptr;
     }

@@ -16,7 +16,8 @@ struct fake_device {
     std::string path;
     std::uint16_t vendor = 0x6666;
     std::uint16_t product = 0xF100;
-    bool detail_ok = true;  // false: the platform cannot give its details
+    bool detail_ok = true;              // false: the platform cannot give its details
+    bool detail_out_of_memory = false;  // true: asking for its details runs out of memory
     bool opens_read_write = true;
     bool opens_write_only = true;
     bool attributes_ok = true;

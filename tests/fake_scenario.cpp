@@ -3,11 +3,13 @@
 // One device per line, in enumeration order; blank lines and lines starting
 // with '#' are ignored:
 //
-//   device VVVV:PPPP [detail=fail] [open=none|rw-only] [attrs=fail]
+//   device VVVV:PPPP [detail=fail|oom] [open=none|rw-only] [attrs=fail]
 //                    [manufacturer=refuse|fill] [write=refuse|short]
 //                    [after=N] [error=N] [path=FILE] [product=WORD]
 //                    [serial=WORD] [port=WORD] [name=TEXT TO END OF LINE]
 //
+// detail=oom: asking for the device's details throws std::bad_alloc, as
+// memory running out in the platform's walk over the devices would.
 // open=rw-only: opens for read+write but not write-only. after=N: the first
 // N writes succeed before write= applies. path=FILE: the device's path, a
 // real file on which the output hold works as on a device node (without it
@@ -66,7 +68,8 @@ std::u16string device_string(const std::string& text) {
 bool apply(const std::string& key, const std::string& value, fake_device* d) {
     if (key == "detail") {
         d->detail_ok = value != "fail";
-        return value == "fail";
+        d->detail_out_of_memory = value == "oom";
+        return value == "fail" || value == "oom";
     }
     if (key == "open") {
         d->opens_read_write = value == "rw-only";

@@ -1,9 +1,12 @@
 // The controller library against the scripted fake devices.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <functional>
+#include <new>
 #include <random>
 #include <string>
 #include <vector>
@@ -12,6 +15,7 @@
 #include "device_text.h"
 #include "fake_hid.h"
 #include "print_line.h"
+#include "refused_allocations.h"
 #include "tavo_usb.h"
 #include "usage.h"
 
@@ -368,6 +372,7 @@ TEST_F(library, every_line_leaves_in_one_write) {
     };
     const line_writer previous = set_line_writer([](std::FILE* stream, std::string_view text) {
         writes.push_back({stream, std::string(text)});
+        return true;
     });
     for (const auto& r : rows) {
         writes.clear();
@@ -379,6 +384,112 @@ TEST_F(library, every_line_leaves_in_one_write) {
                 << r.name << " write " << i;
             EXPECT_TRUE(writes[i].text.ends_with('\n')) << r.name << " write " << i << " ends mid-line";
         }
+    }
+    set_line_writer(previous);
+}
+
+// Memory may run out at any allocation inside a call: the call then fails
+// with its line, lets no exception out, and leaves no channel and no
+// enumeration open. Each call is tried with 0, 1, 2, ... allocations allowed
+// until it succeeds.
+TEST_F(library, memory_running_out_anywhere_fails_the_call_cleanly) {
+    struct row {
+        const char* call;
+        std::function<int(tavo_usb_handle*)> run;
+    };
+    const std::vector<row> rows = {
+        {"tavo_usb_finddevice", [](tavo_usb_handle* h) { return tavo_usb_finddevice(h, 1); }},
+        {"tavo_usb_opendevice", [](tavo_usb_handle* h) { return tavo_usb_opendevice(h, "fake:2"); }},
+        {"tavo_usb_listdevices",
+         [](tavo_usb_handle* h) {
+             tavo_usb_device_list list;
+             return tavo_usb_listdevices(h, &list);
+         }},
+    };
+    fake_device named = controller(u"Second");
+    named.product_name = u"Remote";
+    named.serial_number = u"A17";
+    named.port = "1-2.3";
+    const std::vector<fake_device> devices = {other_device(), controller(), named};
+    for (const auto& r : rows) {
+        bool succeeded = false;
+        for (int allowed = 0; allowed < 1000 && !succeeded; ++allowed) {
+            fake_hid_reset(devices);
+            handle = tavo_usb_create(1, 1000);
+            const captured c = capture([&] {
+                const refused_allocations scarce(allowed);
+                return r.run(handle);
+            });
+            succeeded = c.result == 0;
+            if (!succeeded) {
+                EXPECT_EQ(c.result, -1) << r.call << " after " << allowed << " allocations";
+                EXPECT_TRUE(c.err.ends_with(std::string(r.call) + ": out of memory\n"))
+                    << r.call << " after " << allowed << " allocations: " << c.err;
+            }
+            EXPECT_FALSE(fake_hid_enumeration_active()) << r.call << " after " << allowed << " allocations";
+            tavo_usb_free(handle);
+            handle = nullptr;
+            EXPECT_EQ(fake_hid_open_channels(), 0) << r.call << " after " << allowed << " allocations";
+        }
+        EXPECT_TRUE(succeeded) << r.call;
+    }
+}
+
+// A message matters most when memory has run out: each line still leaves,
+// in one write, formatted on the stack.
+TEST_F(library, every_line_leaves_when_memory_is_exhausted) {
+    static std::array<char, 4096> written{};
+    static std::size_t written_size = 0;
+    static std::FILE* written_to = nullptr;
+    static int writes = 0;
+    struct row {
+        const char* name;
+        std::function<void()> call;
+        std::FILE* stream;
+        std::string line;
+    };
+    const std::string too_long(3000, 'x');
+    const std::vector<row> rows = {
+        {"trace", [] { print_line("sending code %04x to output %d\n", 0x0c03U, 1); }, stdout,
+         "sending code 0c03 to output 1\n"},
+        {"error", [] { print_error("unable to find tavo controller number %d\n", 0); }, stderr,
+         "unable to find tavo controller number 0\n"},
+        {"perror's line",
+         [] {
+             errno = EIO;
+             print_errno("tavo_usb_sendcommand failed");
+         },
+         stderr, std::string("tavo_usb_sendcommand failed: ") + std::strerror(EIO) + "\n"},
+        {"longer than the stack's 2 KiB: cut, still a line", [&] { print_line("%s\n", too_long.c_str()); },
+         stdout, std::string(2046, 'x') + "\n"},
+    };
+    bool refused = false;
+    {
+        const refused_allocations no_memory;
+        try {
+            ::operator delete(::operator new(100));
+        } catch (const std::bad_alloc&) {
+            refused = true;
+        }
+    }
+    ASSERT_TRUE(refused) << "the test's operator new must refuse";
+    const line_writer previous = set_line_writer([](std::FILE* stream, std::string_view text) {
+        ++writes;
+        written_to = stream;
+        written_size = std::min(text.size(), written.size());
+        std::copy_n(text.begin(), written_size, written.begin());
+        return true;
+    });
+    for (const auto& r : rows) {
+        writes = 0;
+        written_size = 0;
+        {
+            const refused_allocations no_memory;
+            r.call();
+        }
+        EXPECT_EQ(writes, 1) << r.name;
+        EXPECT_EQ(written_to, r.stream) << r.name;
+        EXPECT_EQ(std::string(written.data(), written_size), r.line) << r.name;
     }
     set_line_writer(previous);
 }

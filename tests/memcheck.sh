@@ -33,4 +33,6 @@ run 'device 6666:f100 manufacturer=fill\n' --debug
 run 'device 6666:f100 write=refuse after=1\n' --debug 0001 0002
 run 'device 6666:f100 write=short\n' --setup
 run 'device 6666:f100\n' --channel 1x
+run 'device 6666:f100\ndevice 6666:f100 detail=oom\n' --debug --controller 1 0001
+run 'device 6666:f100\ndevice 6666:f100 detail=oom\n' --list
 echo "memcheck: no errors"

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "run_process.h"
+
 struct received_report {
     std::string text;  // "D: bb bb ..." -- device index, then the 9 bytes; " lost" if not delivered
     std::int64_t at_ns = 0;
@@ -21,16 +23,18 @@ struct tavoctl_run {
 };
 
 // `scenario` lists the fake's devices (see fake_scenario.cpp). With
-// `one_pipe`, both streams come through one pipe, into `out`.
+// `one_pipe`, both streams come through one pipe, into `out`; otherwise
+// standard output goes where `stdout_to` says.
 tavoctl_run run_tavoctl_fake(const std::string& scenario, const std::vector<std::string>& args,
-                             bool one_pipe = false);
+                             bool one_pipe = false, stdout_sink stdout_to = stdout_sink::file);
 
 // Several runs on the same devices at once, one per argument list. Each
 // starts as soon as the one before it has sent its first report, so that it
 // finds that run at work.
 std::vector<tavoctl_run> run_tavoctl_fake_together(const std::string& scenario,
                                                    const std::vector<std::vector<std::string>>& arg_lists,
-                                                   bool one_pipe = false);
+                                                   bool one_pipe = false,
+                                                   stdout_sink stdout_to = stdout_sink::file);
 
 // The reports tavoctl should send, in the harness's text form.
 std::string command_report_text(int device, int output, std::uint16_t code);

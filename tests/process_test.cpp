@@ -52,7 +52,8 @@ struct run_case {
     std::vector<std::string> reports;
     int pause_before = -1;  // index of the report that must follow a pause of at least 2 s
     bool one_pipe = false;  // both streams through one pipe: `out` is what comes through, in order
-    std::vector<int> min_gaps_ms = {};  // [i]: at least this long between reports i and i + 1
+    std::vector<int> min_gaps_ms = {};          // [i]: at least this long between reports i and i + 1
+    stdout_sink stdout_to = stdout_sink::file;  // elsewhere, `out` is what was read back: nothing
 };
 
 void PrintTo(const run_case& c, std::ostream* os) {
@@ -60,7 +61,7 @@ void PrintTo(const run_case& c, std::ostream* os) {
 }
 
 void expect_run(const run_case& c) {
-    const tavoctl_run run = run_tavoctl_fake(c.scenario, c.args, c.one_pipe);
+    const tavoctl_run run = run_tavoctl_fake(c.scenario, c.args, c.one_pipe, c.stdout_to);
     const std::string err = c.err == usage_marker ? expected_usage(TAVOCTL_FAKE) : c.err;
     const std::string out = c.out == help_marker ? expected_usage(TAVOCTL_FAKE) + help_tail : c.out;
     EXPECT_EQ(run.status, c.status);
@@ -285,6 +286,14 @@ INSTANTIATE_TEST_SUITE_P(
                  "sending cmd 0c03 to output 1: bytes 49, 12, 3\n",
                  "",
                  {cmd(5, 1, 0x0c03)}},
+        // Memory that runs out in the walk fails the search like any other failure.
+        run_case{"walk_out_of_memory",
+                 "device 6666:f100\ndevice 6666:f100 detail=oom\n",
+                 {"--controller", "1", "0001"},
+                 1,
+                 "",
+                 "tavo_usb_finddevice: out of memory\nunable to find tavo controller number 1\n",
+                 {}},
         run_case{"debug_not_found",
                  "device 046d:c52b\n",
                  {"--debug"},
@@ -386,6 +395,13 @@ INSTANTIATE_TEST_SUITE_P(
                  "",
                  {}},
         run_case{"list_nothing", "device 046d:c52b\ndevice 6666:f101\n", {"--list"}, 0, "", "", {}},
+        run_case{"list_out_of_memory",
+                 "device 6666:f100\ndevice 6666:f100 detail=oom\n",
+                 {"--list"},
+                 1,
+                 "",
+                 "tavo_usb_listdevices: out of memory\nunable to list tavo controllers\n",
+                 {}},
         run_case{"list_debug",
                  "device 6666:f101\ndevice 6666:f100 serial=7\n",
                  {"--list", "--debug"},
@@ -820,6 +836,63 @@ INSTANTIATE_TEST_SUITE_P(
         run_case{"pause_missing_argument", one_controller, {"--pause"}, 1, "", usage_marker, {}},
         bad_wait("pa_is_ambiguous", {"--pa", "100"}), bad_wait("p_is_ambiguous", {"--p=fake:0"})),
     case_name);
+
+// Standard output that takes nothing: a reader gone early ("| grep -q"), a
+// full disk. What was asked is done all the same, and the status says that
+// the output went nowhere.
+run_case writing_to(stdout_sink sink, run_case c) {
+    c.stdout_to = sink;
+    return c;
+}
+
+std::string write_error(int errno_value) {
+    return std::string("write error on standard output: ") + std::strerror(errno_value) + "\n";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    stdout_fails, command_line,
+    testing::Values(
+        writing_to(stdout_sink::closed_pipe, run_case{"closed_reader_gets_the_whole_channel_change",
+                                                      one_controller,
+                                                      {"--debug", "--tavo+", "--channel", "123"},
+                                                      1,
+                                                      "",
+                                                      write_error(EPIPE),
+                                                      channel_reports(0, 0, 0x0C00, "123"),
+                                                      backup_index("123")}),
+        writing_to(stdout_sink::closed_pipe, run_case{"closed_reader_gets_the_list",
+                                                      listed_devices,
+                                                      {"--list"},
+                                                      1,
+                                                      "",
+                                                      one_denied + write_error(EPIPE),
+                                                      {}}),
+        writing_to(stdout_sink::closed_pipe,
+                   run_case{"closed_reader_and_a_failure_of_its_own",
+                            "device 6666:f100 write=refuse\n",
+                            {"--debug", "0001"},
+                            1,
+                            "",
+                            perror_line("tavo_usb_sendcommand failed", EIO) + write_error(EPIPE),
+                            {cmd(0, 0, 1) + " lost"}}),
+        writing_to(
+            stdout_sink::closed_pipe,
+            run_case{"closed_reader_nothing_to_read", one_controller, {"0001"}, 0, "", "", {cmd(0, 0, 1)}})),
+    case_name);
+
+#ifndef _WIN32
+// Only Linux has a device that is always full.
+INSTANTIATE_TEST_SUITE_P(
+    stdout_full, command_line,
+    testing::Values(
+        writing_to(stdout_sink::full_device,
+                   run_case{"list", listed_devices, {"--list"}, 1, "", one_denied + write_error(ENOSPC), {}}),
+        writing_to(stdout_sink::full_device,
+                   run_case{"version", no_devices, {"--version"}, 1, "", write_error(ENOSPC), {}}),
+        writing_to(stdout_sink::full_device,
+                   run_case{"help", no_devices, {"--help"}, 1, "", write_error(ENOSPC), {}})),
+    case_name);
+#endif
 
 // Two runs at once: a first run on output 0 of controller 0 (a setup and a
 // channel change unless the row says otherwise), and a second run started

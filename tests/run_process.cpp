@@ -70,6 +70,24 @@ std::string read_to_end(int fd) {
     }
 }
 
+namespace {
+
+// The child's standard output, opened in the child; `closed_pipe_writer` is
+// the writing end of a pipe that has no reader.
+int child_stdout(const process_request& request, const std::string& out_path, int closed_pipe_writer) {
+    switch (request.stdout_to) {
+        case stdout_sink::closed_pipe:
+            return closed_pipe_writer;
+        case stdout_sink::full_device:
+            return open("/dev/full", O_WRONLY);
+        case stdout_sink::file:
+            break;
+    }
+    return open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+}
+
+}  // namespace
+
 running_process start_process(const process_request& request) {
     const std::string out_path = request.scratch_dir + "/stdout";
     const std::string err_path = request.scratch_dir + "/stderr";
@@ -99,14 +117,22 @@ running_process start_process(const process_request& request) {
     if (request.one_pipe && pipe(pipe_ends) != 0) {
         throw std::runtime_error("pipe failed");
     }
+    // The reading end is gone before the child exists, so that its very
+    // first write already finds no reader.
+    int unread_pipe[2] = {-1, -1};
+    if (!request.one_pipe && request.stdout_to == stdout_sink::closed_pipe) {
+        if (pipe(unread_pipe) != 0) {
+            throw std::runtime_error("pipe failed");
+        }
+        close(unread_pipe[0]);
+    }
     const pid_t pid = fork();
     if (pid < 0) {
         throw std::runtime_error("fork failed");
     }
     if (pid == 0) {
         const int in = open("/dev/null", O_RDONLY);
-        const int out =
-            request.one_pipe ? pipe_ends[1] : open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int out = request.one_pipe ? pipe_ends[1] : child_stdout(request, out_path, unread_pipe[1]);
         const int err =
             request.one_pipe ? pipe_ends[1] : open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) {
@@ -116,11 +142,17 @@ running_process start_process(const process_request& request) {
             close(pipe_ends[0]);
             close(pipe_ends[1]);
         }
+        if (unread_pipe[1] >= 0) {
+            close(unread_pipe[1]);
+        }
         execve(request.program.c_str(), argv.data(), envp.data());
         _exit(127);
     }
     if (request.one_pipe) {
         close(pipe_ends[1]);
+    }
+    if (unread_pipe[1] >= 0) {
+        close(unread_pipe[1]);
     }
     return running_process{pid, request.scratch_dir, pipe_ends[0]};
 }
@@ -259,6 +291,30 @@ HANDLE inheritable_file(const std::string& path, DWORD access, DWORD disposition
     return file;
 }
 
+// The child's standard output, inheritable, for anything but one_pipe.
+HANDLE child_stdout(const process_request& request, const std::string& out_path) {
+    switch (request.stdout_to) {
+        case stdout_sink::closed_pipe: {
+            SECURITY_ATTRIBUTES inherit{};
+            inherit.nLength = sizeof inherit;
+            inherit.bInheritHandle = TRUE;
+            HANDLE read_end = INVALID_HANDLE_VALUE;
+            HANDLE write_end = INVALID_HANDLE_VALUE;
+            if (!CreatePipe(&read_end, &write_end, &inherit, 0)) {
+                throw std::runtime_error(last_error_text("CreatePipe"));
+            }
+            // Gone before the child exists: its very first write finds no reader.
+            CloseHandle(read_end);
+            return write_end;
+        }
+        case stdout_sink::full_device:
+            throw std::runtime_error("Windows has no device that is always full");
+        case stdout_sink::file:
+            break;
+    }
+    return inheritable_file(out_path, GENERIC_WRITE, CREATE_ALWAYS);
+}
+
 }  // namespace
 
 std::string make_scratch_dir() {
@@ -323,8 +379,7 @@ running_process start_process(const process_request& request) {
             }
         }
         const scoped_handle pipe_writer(write_end);
-        const scoped_handle out(request.one_pipe ? INVALID_HANDLE_VALUE
-                                                 : inheritable_file(out_path, GENERIC_WRITE, CREATE_ALWAYS));
+        const scoped_handle out(request.one_pipe ? INVALID_HANDLE_VALUE : child_stdout(request, out_path));
         const scoped_handle err(request.one_pipe ? INVALID_HANDLE_VALUE
                                                  : inheritable_file(err_path, GENERIC_WRITE, CREATE_ALWAYS));
         STARTUPINFOA startup{};

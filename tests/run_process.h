@@ -13,12 +13,20 @@ struct process_result {
     std::string err;
 };
 
+// Where the child's standard output goes.
+enum class stdout_sink {
+    file,         // a file in scratch_dir, read back as `out`
+    closed_pipe,  // a pipe whose reading end is closed before the child starts: every write fails
+    full_device,  // /dev/full, on which every write fails with ENOSPC (Linux only)
+};
+
 struct process_request {
     std::string program;
     std::vector<std::string> args;                         // not including argv[0]
     std::vector<std::pair<std::string, std::string>> env;  // added to the current environment
     std::string scratch_dir;                               // where stdout and stderr are collected
     bool one_pipe = false;  // both streams into one pipe, as "2>&1 |" does; read back as `out`
+    stdout_sink stdout_to = stdout_sink::file;  // without one_pipe
 };
 
 process_result run_process(const process_request& request);

@@ -1,9 +1,11 @@
 // Finding the controller: number N among the HID devices present, or the one
 // at a given device path.
 #include <string>
+#include <utility>
 
 #include "hid_io.h"
 #include "hid_walk.h"
+#include "out_of_memory.h"
 #include "print_line.h"
 #include "tavo_usb.h"
 
@@ -22,31 +24,31 @@ void keep_query_channel(tavo_usb_handle* handle, hid_channel channel) {
 // by path: opens the write channel to `path` and keeps `query`, the
 // read/write channel already open on it, for the manufacturer query. The
 // path is opened anew: the write channel counts only if it leads to the
-// device that was judged to be a controller.
-bool take_controller(tavo_usb_handle* handle, const char* path, hid_channel query) {
-    handle->write_handle = hid_open(path, hid_access::write_only);
-    if (handle->write_handle != hid_invalid_channel && !hid_same_device(query, handle->write_handle)) {
+// device that was judged to be a controller. `query` stays with the caller
+// until the handle takes it, so that memory running out on the way closes it.
+bool take_controller(tavo_usb_handle* handle, std::string path, scoped_hid_channel& query) {
+    handle->write_handle = hid_open(path.c_str(), hid_access::write_only);
+    if (handle->write_handle != hid_invalid_channel &&
+        !hid_same_device(query.channel, handle->write_handle)) {
         hid_close(handle->write_handle);
         handle->write_handle = hid_invalid_channel;
     }
     if (handle->write_handle == hid_invalid_channel) {
         print_error("Failed to open device (%d)\n", hid_last_error());
     } else {
-        handle->device_path = path;
+        handle->device_path = std::move(path);
     }
-    keep_query_channel(handle, query);
+    keep_query_channel(handle, query.release());
     return handle->write_handle != hid_invalid_channel;
 }
 
-}  // namespace
-
-int tavo_usb_finddevice(tavo_usb_handle* handle, int wanted) {
+int find_device(tavo_usb_handle* handle, int wanted) {
     int matches = 0;
     hid_walk(
         handle->debug, [&] { return handle->write_handle != hid_invalid_channel; },
-        [&](const char* path, hid_channel query, std::uint16_t vendor, std::uint16_t product) {
+        [&](const char* path, scoped_hid_channel& query, std::uint16_t vendor, std::uint16_t product) {
             if (!is_tavo_controller(vendor, product)) {
-                return hid_channel_fate::close;
+                return;
             }
             if (handle->debug != 0) {
                 print_line("Found tavo control num %d\n", matches);
@@ -54,10 +56,9 @@ int tavo_usb_finddevice(tavo_usb_handle* handle, int wanted) {
             if (matches == wanted) {
                 // On failure the next match is tried under the same number.
                 take_controller(handle, path, query);
-                return hid_channel_fate::kept;
+                return;
             }
             ++matches;
-            return hid_channel_fate::close;
         });
 
     if (handle->write_handle != hid_invalid_channel) {
@@ -68,7 +69,7 @@ int tavo_usb_finddevice(tavo_usb_handle* handle, int wanted) {
     return -1;
 }
 
-int tavo_usb_opendevice(tavo_usb_handle* handle, const char* path) {
+int open_device(tavo_usb_handle* handle, const char* path) {
     const auto refuse = [&](const char* why) {
         print_error("tavo_usb_opendevice('%s'): %s\n", path, why);
         return -1;
@@ -90,25 +91,33 @@ int tavo_usb_opendevice(tavo_usb_handle* handle, const char* path) {
     }
     // What was judged is what is opened, and what the open found is judged
     // again: hid_get_attributes() accepts only a HID device.
-    const hid_channel query = hid_open(device_path.c_str(), hid_access::read_write);
-    if (query == hid_invalid_channel) {
+    scoped_hid_channel query(hid_open(device_path.c_str(), hid_access::read_write));
+    if (query.channel == hid_invalid_channel) {
         return refuse(hid_error_text(hid_last_error()).c_str());
     }
     std::uint16_t vendor = 0;
     std::uint16_t product = 0;
-    if (!hid_get_attributes(query, &vendor, &product)) {
-        hid_close(query);
+    if (!hid_get_attributes(query.channel, &vendor, &product)) {
         return refuse("not a HID device");
     }
     if (handle->debug != 0) {
         print_line("Found device: %04x-%04x\n", unsigned{vendor}, unsigned{product});
     }
     if (!is_tavo_controller(vendor, product)) {
-        hid_close(query);
         print_error("tavo_usb_opendevice('%s'): device %04x-%04x is not a tavo controller (%04x-%04x)\n",
                     path, unsigned{vendor}, unsigned{product}, unsigned{tavo_vendor_id},
                     unsigned{tavo_product_id});
         return -1;
     }
-    return take_controller(handle, device_path.c_str(), query) ? 0 : -1;
+    return take_controller(handle, std::move(device_path), query) ? 0 : -1;
+}
+
+}  // namespace
+
+int tavo_usb_finddevice(tavo_usb_handle* handle, int wanted) {
+    return catch_out_of_memory("tavo_usb_finddevice", [&] { return find_device(handle, wanted); });
+}
+
+int tavo_usb_opendevice(tavo_usb_handle* handle, const char* path) {
+    return catch_out_of_memory("tavo_usb_opendevice", [&] { return open_device(handle, path); });
 }

@@ -22,8 +22,25 @@ struct hid_enumeration_scope {
     hid_enumeration_scope& operator=(const hid_enumeration_scope&) = delete;
 };
 
-// What became of the read/write channel a visit was given.
-enum class hid_channel_fate { close, kept };
+// A channel that is closed when its scope ends, however it ends (memory may
+// run out on the way), unless it was released to an owner that keeps it.
+struct scoped_hid_channel {
+    hid_channel channel;
+    explicit scoped_hid_channel(hid_channel opened) : channel(opened) {}
+    ~scoped_hid_channel() {
+        if (channel != hid_invalid_channel) {
+            hid_close(channel);
+        }
+    }
+    scoped_hid_channel(const scoped_hid_channel&) = delete;
+    scoped_hid_channel& operator=(const scoped_hid_channel&) = delete;
+
+    hid_channel release() {
+        const hid_channel kept = channel;
+        channel = hid_invalid_channel;
+        return kept;
+    }
+};
 
 struct hid_walk_failures {
     int denied = 0;  // controllers, or devices that may be one, that refused for lack of permission
@@ -31,8 +48,10 @@ struct hid_walk_failures {
 
 // Opens each HID device in enumeration order for reading and writing and
 // hands it, with its IDs, to visit(path, channel, vendor, product), until
-// done() says so. Devices whose details, open or IDs fail are skipped. With
-// `debug`, each device visited is traced.
+// done() says so. The channel is closed after the visit unless the visit
+// released it to keep it. Devices whose details, open or IDs fail are
+// skipped. With `debug`, each device visited is traced. An exception from
+// the platform or a visit leaves the walk with everything it opened closed.
 template <typename Done, typename Visit>
 hid_walk_failures hid_walk(int debug, Done&& done, Visit&& visit) {
     hid_walk_failures failures;
@@ -47,8 +66,8 @@ hid_walk_failures hid_walk(int debug, Done&& done, Visit&& visit) {
             continue;
         }
         const char* path = hid_detail_path(detail.get());
-        const hid_channel query = hid_open(path, hid_access::read_write);
-        if (query == hid_invalid_channel) {
+        scoped_hid_channel query(hid_open(path, hid_access::read_write));
+        if (query.channel == hid_invalid_channel) {
             // Every keyboard and mouse refuses an ordinary user: only a
             // controller's refusal says anything about the controller's rule.
             std::uint16_t vendor = 0;
@@ -62,16 +81,13 @@ hid_walk_failures hid_walk(int debug, Done&& done, Visit&& visit) {
         std::uint16_t vendor = 0;
         std::uint16_t product = 0;
         // A device that cannot name itself cannot be a controller.
-        if (!hid_get_attributes(query, &vendor, &product)) {
-            hid_close(query);
+        if (!hid_get_attributes(query.channel, &vendor, &product)) {
             continue;
         }
         if (debug != 0) {
             print_line("Found device: %04x-%04x\n", unsigned{vendor}, unsigned{product});
         }
-        if (visit(path, query, vendor, product) == hid_channel_fate::close) {
-            hid_close(query);
-        }
+        visit(path, query, vendor, product);
     }
     return failures;
 }

@@ -2,13 +2,14 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
-#include <new>
 #include <span>
 #include <string>
+#include <utility>
 
 #include "device_text.h"
 #include "hid_io.h"
 #include "hid_walk.h"
+#include "out_of_memory.h"
 #include "print_line.h"
 #include "tavo_usb.h"
 
@@ -28,38 +29,32 @@ std::string device_string(Query&& query, hid_channel channel) {
     return device_text(units, ' ');
 }
 
-}  // namespace
-
-int tavo_usb_listdevices(const tavo_usb_handle* handle, tavo_usb_device_list* list) {
+int list_devices(const tavo_usb_handle* handle, tavo_usb_device_list* list) {
     int matches = 0;
-    bool out_of_memory = false;
     const hid_walk_failures failures = hid_walk(
-        handle->debug, [&] { return out_of_memory; },
-        [&](const char* path, hid_channel query, std::uint16_t vendor, std::uint16_t product) {
+        handle->debug, [] { return false; },
+        [&](const char* path, const scoped_hid_channel& query, std::uint16_t vendor, std::uint16_t product) {
             if (!is_tavo_controller(vendor, product)) {
-                return hid_channel_fate::close;
+                return;
             }
             if (handle->debug != 0) {
                 print_line("Found tavo control num %d\n", matches);
             }
-            try {
-                tavo_usb_device device{matches++, path, {}, {}, {}, {}};
-                if (!hid_get_port(query, &device.port)) {
-                    device.port.clear();
-                }
-                device.manufacturer = device_string(hid_get_manufacturer, query);
-                device.product = device_string(hid_get_product, query);
-                device.serial = device_string(hid_get_serial, query);
-                list->devices.push_back(std::move(device));
-            } catch (const std::bad_alloc&) {
-                out_of_memory = true;
+            tavo_usb_device device{matches++, path, {}, {}, {}, {}};
+            if (!hid_get_port(query.channel, &device.port)) {
+                device.port.clear();
             }
-            return hid_channel_fate::close;
+            device.manufacturer = device_string(hid_get_manufacturer, query.channel);
+            device.product = device_string(hid_get_product, query.channel);
+            device.serial = device_string(hid_get_serial, query.channel);
+            list->devices.push_back(std::move(device));
         });
-    if (out_of_memory) {
-        print_error("tavo_usb_listdevices: out of memory\n");
-        return -1;
-    }
     list->denied = failures.denied;
     return 0;
+}
+
+}  // namespace
+
+int tavo_usb_listdevices(const tavo_usb_handle* handle, tavo_usb_device_list* list) {
+    return catch_out_of_memory("tavo_usb_listdevices", [&] { return list_devices(handle, list); });
 }

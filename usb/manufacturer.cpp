@@ -6,6 +6,7 @@
 
 #include "device_text.h"
 #include "hid_io.h"
+#include "out_of_memory.h"
 #include "print_line.h"
 #include "tavo_usb.h"
 
@@ -13,9 +14,7 @@ namespace {
 
 constexpr std::size_t manufacturer_units = 512;  // 1024 bytes of UTF-16
 
-}  // namespace
-
-void tavo_usb_printmanufacturer(const tavo_usb_handle* handle) {
+void print_manufacturer(const tavo_usb_handle* handle) {
     std::array<std::uint16_t, manufacturer_units> wide{};
     if (!hid_get_manufacturer(handle->query_handle, wide)) {
         print_line("- Unable to fetch manufacturer string\n");
@@ -26,4 +25,10 @@ void tavo_usb_printmanufacturer(const tavo_usb_handle* handle) {
     // whole buffer has no terminator; its last unit gives way, as it always has.
     const std::string name = device_text(std::span(wide).first(manufacturer_units - 1), '?');
     print_line("- Manufacturer : %s\n", name.c_str());
+}
+
+}  // namespace
+
+void tavo_usb_printmanufacturer(const tavo_usb_handle* handle) {
+    catch_out_of_memory("tavo_usb_printmanufacturer", [&] { print_manufacturer(handle); });
 }

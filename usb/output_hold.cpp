@@ -4,10 +4,13 @@
 // Windows user taking the mutex) and a recorder's channel change must end.
 #include "output_hold.h"
 
+#include "out_of_memory.h"
 #include "print_line.h"
 #include "tavo_usb.h"
 
-int tavo_usb_holdoutput(const tavo_usb_handle* handle, int output, std::chrono::milliseconds wait) {
+namespace {
+
+int hold_output(const tavo_usb_handle* handle, int output, std::chrono::milliseconds wait) {
     if (handle->device_path.empty()) {
         return 0;
     }
@@ -26,4 +29,10 @@ int tavo_usb_holdoutput(const tavo_usb_handle* handle, int output, std::chrono::
     print_error("another run has held output %d for %lld s; giving up\n", output,
                 static_cast<long long>(seconds));
     return -1;
+}
+
+}  // namespace
+
+int tavo_usb_holdoutput(const tavo_usb_handle* handle, int output, std::chrono::milliseconds wait) {
+    return catch_out_of_memory("tavo_usb_holdoutput", [&] { return hold_output(handle, output, wait); });
 }

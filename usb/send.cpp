@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "hid_io.h"
+#include "out_of_memory.h"
 #include "print_line.h"
 #include "report.h"
 #include "tavo_usb.h"
@@ -35,9 +36,7 @@ bool complete(const write_outcome& outcome) {
     return outcome.ok && outcome.written == report_frame{}.size();
 }
 
-}  // namespace
-
-int tavo_usb_sendcommand(const tavo_usb_handle* handle, int output, int code) {
+int send_command(const tavo_usb_handle* handle, int output, int code) {
     const report_frame frame = command_report(output, code);
     if (handle->debug != 0) {
         print_line("sending cmd %04x to output %d: bytes %d, %d, %d\n", static_cast<unsigned>(code), output,
@@ -53,7 +52,7 @@ int tavo_usb_sendcommand(const tavo_usb_handle* handle, int output, int code) {
     return -1;
 }
 
-int tavo_usb_sendconfig(const tavo_usb_handle* handle, int output, const tavo_usb_config* config) {
+int send_config(const tavo_usb_handle* handle, int output, const tavo_usb_config* config) {
     for (const report_frame& frame : {setup_report_a(output, *config), setup_report_b(output, *config)}) {
         const write_outcome outcome = write_report(handle, frame);
         if (!complete(outcome)) {
@@ -63,4 +62,16 @@ int tavo_usb_sendconfig(const tavo_usb_handle* handle, int output, const tavo_us
         }
     }
     return 0;
+}
+
+}  // namespace
+
+// Neither backend needs memory to send; a platform that does must not let an
+// exception out all the same.
+int tavo_usb_sendcommand(const tavo_usb_handle* handle, int output, int code) {
+    return catch_out_of_memory("tavo_usb_sendcommand", [&] { return send_command(handle, output, code); });
+}
+
+int tavo_usb_sendconfig(const tavo_usb_handle* handle, int output, const tavo_usb_config* config) {
+    return catch_out_of_memory("tavo_usb_sendconfig", [&] { return send_config(handle, output, config); });
 }

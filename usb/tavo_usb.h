@@ -2,6 +2,8 @@
 // devices present, opens it, and sends it output reports.
 //
 // Calls return 0 on success and -1 on failure, after printing their own line.
+// None lets an exception out: a call that runs out of memory fails like any
+// other, with "CALL: out of memory" on standard error.
 #pragma once
 
 #include <chrono>

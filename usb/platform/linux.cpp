@@ -60,12 +60,12 @@ const hid_interface* hid_enum_next() {
 }
 
 hid_detail_ptr hid_interface_detail(const hid_interface* iface) {
-    auto* detail = new (std::nothrow) hid_detail();
-    if (detail == nullptr) {
+    hid_detail_ptr detail(new (std::nothrow) hid_detail());
+    if (!detail) {
         return nullptr;
     }
-    detail->path = "/dev/" + iface->name;
-    return hid_detail_ptr(detail);
+    detail->path = "/dev/" + iface->name;  // owned already, should memory run out here
+    return detail;
 }
 
 bool hid_interface_ids(const hid_interface* iface, std::uint16_t* vendor, std::uint16_t* product) {
