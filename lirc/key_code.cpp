@@ -43,8 +43,8 @@ bool controller_code(const remote_key& key, std::uint16_t* code) {
     std::uint64_t pre = 0;
     std::uint64_t main = 0;
     std::uint64_t post = 0;
-    if (!place(key.pre_data, key.bits + key.post_data_bits, &pre) || !place(key.code, key.post_data_bits, &main) ||
-        !place(key.post_data, 0, &post)) {
+    if (!place(key.pre_data, key.bits + key.post_data_bits, &pre) ||
+        !place(key.code, key.post_data_bits, &main) || !place(key.post_data, 0, &post)) {
         return false;
     }
     *code = static_cast<std::uint16_t>(pre | main | post);

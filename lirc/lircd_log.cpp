@@ -8,8 +8,9 @@
 
 namespace {
 
-// One log entry per line; lircd's log adds its own line ends.
-void to_lircd_log(std::FILE* /*stream*/, std::string_view text) {
+// One log entry per line; lircd's log adds its own line ends. What lircd
+// does with it is lircd's: the line counts as written.
+bool to_lircd_log(std::FILE* /*stream*/, std::string_view text) {
     while (!text.empty()) {
         const std::size_t end = text.find('\n');
         const std::string_view line = text.substr(0, end);
@@ -18,6 +19,7 @@ void to_lircd_log(std::FILE* /*stream*/, std::string_view text) {
         }
         text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
     }
+    return true;
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 #include "send_session.h"
 
-#include <csignal>
 #include <condition_variable>
+#include <csignal>
 #include <mutex>
 #include <thread>
 

@@ -77,9 +77,10 @@ int set_transmitters(const void* arg) {
     const std::uint32_t mask = *static_cast<const std::uint32_t*>(arg);
     const int output = output_of_mask(mask);
     if (output < 0) {
-        print_error("tavo: no transmitter mask %u: transmitter 1 is output 0, transmitter 2 output 1, "
-                    "one at a time\n",
-                    static_cast<unsigned>(mask));
+        print_error(
+            "tavo: no transmitter mask %u: transmitter 1 is output 0, transmitter 2 output 1, "
+            "one at a time\n",
+            static_cast<unsigned>(mask));
         return DRV_ERR_BAD_VALUE;
     }
     if (output != chosen_output) {
@@ -142,8 +143,9 @@ const struct driver tavo_driver = {
     .resolution = 0,
     .api_version = 3,
     .driver_version = TAVOCTL_VERSION,
-    .info = "Tavo USB controller (6666:f100): sends 16-bit codes to the set-top boxes on its two outputs "
-            "(transmitter 1: output 0, transmitter 2: output 1). See tavoctl(1).",
+    .info =
+        "Tavo USB controller (6666:f100): sends 16-bit codes to the set-top boxes on its two outputs "
+        "(transmitter 1: output 0, transmitter 2: output 1). See tavoctl(1).",
     .close_func = guarded<tavo_close, 0>,
     .device_hint = "/dev/tavo/by-path/*",
 };

@@ -25,11 +25,11 @@ TEST(controller_code, is_the_remotes_bits_side_by_side_and_only_16_of_them) {
         {{0x0C, 8, 0x03, 8, 0, 0}, 0x0C03},  // a plus remote spelled with pre_data
         {{0x0C, 8, 0x03, 4, 0x5, 4}, 0x0C35},
         {{0, 8, 0x83, 8, 0, 0}, 0x0083},
-        {{0, 0, 0x1FF, 8, 0, 0}, std::nullopt},  // a code wider than its remote's bits
+        {{0, 0, 0x1FF, 8, 0, 0}, std::nullopt},   // a code wider than its remote's bits
         {{0x1, 1, 0x0, 16, 0, 0}, std::nullopt},  // pre_data past bit 15
         {{0x1, 8, 0x03, 60, 0, 0}, std::nullopt},
         {{0, 0, 0x1, 8, 0x1, 8}, 0x0101},
-        {{0, 0, 0x1, 8, 0x100, 8}, std::nullopt},  // post_data wider than its bits would be
+        {{0, 0, 0x1, 8, 0x100, 8}, std::nullopt},     // post_data wider than its bits would be
         {{0x1, 32, 0x1, 32, 0x1, 32}, std::nullopt},  // more than lircd's 64 bits
         {{0, -1, 0x1, 16, 0, 0}, std::nullopt},
         {{0, 0, 0x1, 16, 0, 200}, std::nullopt},
@@ -37,9 +37,9 @@ TEST(controller_code, is_the_remotes_bits_side_by_side_and_only_16_of_them) {
     for (const row& r : rows) {
         std::uint16_t code = 0xBEEF;
         const bool ok = controller_code(r.key, &code);
-        EXPECT_EQ(ok, r.code.has_value()) << std::hex << r.key.pre_data << " " << r.key.code << " "
-                                          << r.key.post_data << " (" << std::dec << r.key.pre_data_bits
-                                          << " " << r.key.bits << " " << r.key.post_data_bits << ")";
+        EXPECT_EQ(ok, r.code.has_value())
+            << std::hex << r.key.pre_data << " " << r.key.code << " " << r.key.post_data << " (" << std::dec
+            << r.key.pre_data_bits << " " << r.key.bits << " " << r.key.post_data_bits << ")";
         if (ok && r.code) {
             EXPECT_EQ(code, *r.code) << std::hex << r.key.code;
         }
