@@ -314,7 +314,8 @@ lirc_scenario lirc_refusals "ctl0" \
   "for request in 'SEND_ONCE tavo KEY_OK' 'SEND_ONCE nosuch KEY_1' 'SEND_ONCE tavo KEY_POWER' \
 'SET_TRANSMITTERS 1 2' 'SET_TRANSMITTERS 3'; do irsend \$request; echo \"\$request: \$?\"; done; \
 python3 -c 'import socket; s = socket.socket(socket.AF_UNIX); s.connect(\"/run/lirc/lircd\"); \
-s.sendall(b\"DRV_OPTION \\x1b[2Jkey v\\n\"); print(b\"\\nERROR\\n\" in s.recv(4096))'; \
+s.settimeout(30); s.sendall(b\"DRV_OPTION \\x1b[2Jkey v\\n\"); s.shutdown(socket.SHUT_WR); \
+print(b\"\\nERROR\\n\" in b\"\".join(iter(lambda: s.recv(4096), b\"\")))'; \
 irsend SEND_ONCE tavo KEY_MUTE"
 before "sed -i 's/^ *BACKUP .*/&\n    KEY_MUTE 0x000D\n    KEY_POWER 0x1000C/' /etc/lirc/lircd.conf.d/tavo.lircd.conf"
 stdout "unknown command: \"KEY_OK\"" "" "SEND_ONCE tavo KEY_OK: 1" \
