@@ -6,6 +6,7 @@
 
 #include "channel.h"
 #include "list.h"
+#include "locale_charset.h"
 #include "numbers.h"
 #include "options.h"
 #include "pacing.h"
@@ -53,6 +54,7 @@ void open_controller(tavo_usb_handle* handle, const options& opts) {
 
 int main(int argc, char** argv) {
     set_up_streams();
+    set_up_device_text_charset();
     const char* program = (argc > 0 && argv[0] != nullptr) ? argv[0] : "tavoctl";
 
     options opts;
