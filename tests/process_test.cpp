@@ -6,6 +6,10 @@
 #include <cstring>
 #include <filesystem>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include "process_harness.h"
 #include "run_process.h"
 
@@ -1020,16 +1024,22 @@ TEST(shipped_binary, rejects_bad_command_lines_with_the_usage_text) {
 namespace {
 
 // The shipped Linux build judges a --path before opening it: nothing that
-// is not a hidraw device gets opened, let alone written to.
+// is not a hidraw device gets opened, let alone written to. An open of the
+// FIFO would wait for a writer that never comes, until the harness gives up.
 TEST(shipped_binary, refuses_paths_that_are_no_controller) {
     const std::string dir = make_scratch_dir();
     write_file(dir + "/regular", "0001\n");
+    ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0600), 0) << std::strerror(errno);
+    std::filesystem::create_symlink(dir + "/fifo", dir + "/link");
     const std::vector<std::pair<std::string, std::string>> paths = {
         {"", "no device path given"},
         {dir, "not a HID device"},
         {dir + "/regular", "not a HID device"},
         {"/dev/null", "not a HID device"},
+        {dir + "/fifo", "not a HID device"},
+        {dir + "/link", "not a HID device"},
         {dir + "/missing", std::strerror(ENOENT)},
+        {dir + "/regular/below", std::strerror(ENOTDIR)},
     };
     for (const auto& [path, why] : paths) {
         process_request request;

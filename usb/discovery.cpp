@@ -38,6 +38,20 @@ bool take_controller(tavo_usb_handle* handle, const char* path, hid_channel quer
     return handle->write_handle != hid_invalid_channel;
 }
 
+// Holds what --path's probe judged until the opens by its path are done.
+struct pin_scope {
+    explicit pin_scope(hid_channel pin) : channel(pin) {}
+    ~pin_scope() {
+        if (channel != hid_invalid_channel) {
+            hid_close(channel);
+        }
+    }
+    pin_scope(const pin_scope&) = delete;
+    pin_scope& operator=(const pin_scope&) = delete;
+
+    hid_channel channel;
+};
+
 }  // namespace
 
 int tavo_usb_finddevice(tavo_usb_handle* handle, int wanted) {
@@ -79,8 +93,8 @@ int tavo_usb_opendevice(tavo_usb_handle* handle, const char* path) {
     if (path[0] == '\0') {
         return refuse("no device path given");
     }
-    std::string device_path;
-    switch (hid_probe_path(path, &device_path)) {
+    hid_probed_path probed;
+    switch (hid_probe_path(path, &probed)) {
         case hid_path_kind::unreachable:
             return refuse(hid_error_text(hid_last_error()).c_str());
         case hid_path_kind::not_hid:
@@ -88,15 +102,17 @@ int tavo_usb_opendevice(tavo_usb_handle* handle, const char* path) {
         case hid_path_kind::hid:
             break;
     }
+    const pin_scope pin(probed.pin);
     // What was judged is what is opened, and what the open found is judged
     // again: hid_get_attributes() accepts only a HID device.
-    const hid_channel query = hid_open(device_path.c_str(), hid_access::read_write);
+    const hid_channel query = hid_open(probed.open_path.c_str(), hid_access::read_write);
     if (query == hid_invalid_channel) {
         return refuse(hid_error_text(hid_last_error()).c_str());
     }
     std::uint16_t vendor = 0;
     std::uint16_t product = 0;
-    if (!hid_get_attributes(query, &vendor, &product)) {
+    const bool judged = pin.channel == hid_invalid_channel || hid_same_device(pin.channel, query);
+    if (!judged || !hid_get_attributes(query, &vendor, &product)) {
         hid_close(query);
         return refuse("not a HID device");
     }
@@ -110,5 +126,5 @@ int tavo_usb_opendevice(tavo_usb_handle* handle, const char* path) {
                     unsigned{tavo_product_id});
         return -1;
     }
-    return take_controller(handle, device_path.c_str(), query) ? 0 : -1;
+    return take_controller(handle, probed.open_path.c_str(), query) ? 0 : -1;
 }
