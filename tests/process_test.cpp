@@ -731,6 +731,13 @@ INSTANTIATE_TEST_SUITE_P(
         run_case{"decimal_point", one_controller, {"--channel", "1.5"}, 1, "", invalid_channel("1.5"), {}},
         run_case{
             "byte_above_127", one_controller, {"--channel", "1\xe9"}, 1, "", invalid_channel("1\xe9"), {}},
+        run_case{"setup_not_sent",
+                 one_controller,
+                 {"--setup", "--channel", "1a"},
+                 1,
+                 "",
+                 invalid_channel("1a"),
+                 {}},
         run_case{"traced_before_rejected",
                  one_controller,
                  {"--debug", "--channel", "x"},
@@ -991,7 +998,24 @@ INSTANTIATE_TEST_SUITE_P(
                       "hold-wait 1000\n"},
         // Windows names one device in either case; Linux paths are case-sensitive.
         together_case{
-            "path_in_other_case", {"--controller", "2", "0001"}, {cmd(2, 0, 1)}, "", paths_ignore_case}),
+            "path_in_other_case", {"--controller", "2", "0001"}, {cmd(2, 0, 1)}, "", paths_ignore_case},
+        // What fails with nothing sent says so at once, not after the wait.
+        together_case{"invalid_channel_told_at_once",
+                      {"--debug", "--channel", "12a"},
+                      {},
+                      found_first + "sending channel '12a'\n",
+                      false,
+                      1,
+                      invalid_channel("12a"),
+                      "hold-wait 1000\n"},
+        together_case{"invalid_first_code_told_at_once",
+                      {"--debug", "zz", "0001"},
+                      {},
+                      found_first,
+                      false,
+                      1,
+                      "Invalid command code: 'zz'\n",
+                      "hold-wait 1000\n"}),
     testing::PrintToStringParamName());
 
 }  // namespace
