@@ -48,8 +48,8 @@ std::vector<received_report> parse_log(const std::string& log) {
 }  // namespace
 
 tavoctl_run run_tavoctl_fake(const std::string& scenario, const std::vector<std::string>& args, bool one_pipe,
-                             stdout_sink stdout_to) {
-    return run_tavoctl_fake_together(scenario, {args}, one_pipe, stdout_to).front();
+                             stdout_sink stdout_to, const environment_variables& env) {
+    return run_tavoctl_fake_together(scenario, {args}, one_pipe, stdout_to, env).front();
 }
 
 namespace {
@@ -65,7 +65,8 @@ void wait_for_first_report(const std::string& log_path) {
 
 std::vector<tavoctl_run> run_tavoctl_fake_together(const std::string& scenario,
                                                    const std::vector<std::vector<std::string>>& arg_lists,
-                                                   bool one_pipe, stdout_sink stdout_to) {
+                                                   bool one_pipe, stdout_sink stdout_to,
+                                                   const environment_variables& env) {
     const std::string scenario_dir = make_scratch_dir();
     const std::string scenario_path = scenario_dir + "/scenario";
     write_file(scenario_path, scenario);
@@ -80,7 +81,11 @@ std::vector<tavoctl_run> run_tavoctl_fake_together(const std::string& scenario,
         process_request request;
         request.program = TAVOCTL_FAKE;
         request.args = args;
-        request.env = {{"TAVO_FAKE_SCENARIO", scenario_path}, {"TAVO_FAKE_LOG", dir + "/log"}};
+        // Whatever locale the tests run in, the run's is the row's.
+        request.env = {{"LC_ALL", ""}, {"LC_CTYPE", ""}, {"LANG", ""}};
+        request.env.insert(request.env.end(), env.begin(), env.end());
+        request.env.emplace_back("TAVO_FAKE_SCENARIO", scenario_path);
+        request.env.emplace_back("TAVO_FAKE_LOG", dir + "/log");
         request.scratch_dir = dir;
         request.one_pipe = one_pipe;
         request.stdout_to = stdout_to;

@@ -38,7 +38,9 @@ struct running_process {
     std::intptr_t pipe = -1;  // with one_pipe: the reading end (descriptor or handle)
 };
 running_process start_process(const process_request& request);
-process_result finish_process(running_process* process);  // waits for it to end
+// Waits for it to end. One still running after a minute has hung: it is
+// killed, with status -1 and a line saying so after what it printed.
+process_result finish_process(running_process* process);
 
 // A fresh, empty folder for one test's files.
 std::string make_scratch_dir();

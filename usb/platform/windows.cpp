@@ -229,12 +229,12 @@ bool hid_get_port(hid_channel /*channel*/, std::string* port) {
 
 // A HID device interface path, in one of its spellings, is opened; nothing
 // else is, not even to look: CreateFile on COM1 would take a serial port.
-hid_path_kind hid_probe_path(const char* path, std::string* device_path) {
+hid_path_kind hid_probe_path(const char* path, hid_probed_path* probed) {
     std::optional<std::string> hid_path = windows_hid_path(path);
     if (!hid_path) {
         return hid_path_kind::not_hid;
     }
-    *device_path = std::move(*hid_path);
+    probed->open_path = std::move(*hid_path);
     return hid_path_kind::hid;
 }
 
