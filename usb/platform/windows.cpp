@@ -26,6 +26,7 @@ extern "C" {
 #include "../hid_enum.h"
 #include "../hid_io.h"
 #include "windows_path.h"
+#include "windows_text.h"
 
 static_assert(sizeof(HANDLE) == sizeof(hid_channel), "a HANDLE travels as a hid_channel");
 static_assert(sizeof(WCHAR) == sizeof(std::uint16_t), "the manufacturer string is UTF-16");
@@ -380,20 +381,7 @@ int hid_last_error() {
 }
 
 std::string hid_error_text(int error) {
-    char* text = nullptr;
-    const DWORD length = FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-        static_cast<DWORD>(error), 0, reinterpret_cast<char*>(&text), 0, nullptr);
-    if (length == 0 || text == nullptr) {
-        return "error " + std::to_string(error);
-    }
-    std::string message(text, length);
-    LocalFree(text);
-    // The system's texts end in a full stop and a line break.
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == '.')) {
-        message.pop_back();
-    }
-    return message + " (" + std::to_string(error) + ")";
+    return windows_error_text(static_cast<DWORD>(error));
 }
 
 // Windows keeps every keyboard and mouse to itself: their refusals say
