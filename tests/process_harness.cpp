@@ -61,11 +61,12 @@ void wait_for_first_report(const std::string& log_path) {
     }
 }
 
-}  // namespace
+// Where a run's standard output and error go.
+enum class run_streams { files, one_pipe, console };
 
-std::vector<tavoctl_run> run_tavoctl_fake_together(const std::string& scenario,
-                                                   const std::vector<std::vector<std::string>>& arg_lists,
-                                                   bool one_pipe) {
+std::vector<tavoctl_run> run_fake(const std::string& scenario,
+                                  const std::vector<std::vector<std::string>>& arg_lists,
+                                  run_streams streams) {
     const std::string scenario_dir = make_scratch_dir();
     const std::string scenario_path = scenario_dir + "/scenario";
     write_file(scenario_path, scenario);
@@ -82,7 +83,8 @@ std::vector<tavoctl_run> run_tavoctl_fake_together(const std::string& scenario,
         request.args = args;
         request.env = {{"TAVO_FAKE_SCENARIO", scenario_path}, {"TAVO_FAKE_LOG", dir + "/log"}};
         request.scratch_dir = dir;
-        request.one_pipe = one_pipe;
+        request.one_pipe = streams == run_streams::one_pipe;
+        request.console = streams == run_streams::console;
         started.push_back(start_process(request));
     }
 
@@ -100,6 +102,18 @@ std::vector<tavoctl_run> run_tavoctl_fake_together(const std::string& scenario,
     }
     std::filesystem::remove_all(scenario_dir, ignored);
     return runs;
+}
+
+}  // namespace
+
+std::vector<tavoctl_run> run_tavoctl_fake_together(const std::string& scenario,
+                                                   const std::vector<std::vector<std::string>>& arg_lists,
+                                                   bool one_pipe) {
+    return run_fake(scenario, arg_lists, one_pipe ? run_streams::one_pipe : run_streams::files);
+}
+
+tavoctl_run run_tavoctl_fake_on_console(const std::string& scenario, const std::vector<std::string>& args) {
+    return run_fake(scenario, {args}, run_streams::console).front();
 }
 
 std::string frame_text(int device, const std::vector<std::uint8_t>& bytes) {

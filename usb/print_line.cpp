@@ -7,6 +7,8 @@
 
 #ifdef _WIN32
 #include <io.h>
+
+#include "platform/windows_console.h"
 #endif
 
 namespace {
@@ -16,6 +18,9 @@ namespace {
 // _write() converts the line ends and hands the text on whole.
 void platform_write(std::FILE* stream, std::string_view text) {
 #ifdef _WIN32
+    if (write_to_console(stream, text) != console_write::not_a_console) {
+        return;  // shown in UTF-16; everything else gets the UTF-8 bytes
+    }
     if (text.size() <= 0x7FFFFFFFU) {
         _write(_fileno(stream), text.data(), static_cast<unsigned>(text.size()));
     }
