@@ -40,7 +40,7 @@ endif()
 # There a console must show every character, pipes must get UTF-8, and the
 # program's messages must carry the system's texts in UTF-8.
 add_executable(czech_windows_tests
-  ${CMAKE_CURRENT_LIST_DIR}/console_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/console_test.cpp ${CMAKE_CURRENT_LIST_DIR}/hold_test.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/process_harness.cpp ${CMAKE_CURRENT_SOURCE_DIR}/run_process.cpp)
 target_include_directories(czech_windows_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/usb)
 target_link_libraries(czech_windows_tests PRIVATE tavoctl_warnings GTest::gtest_main)
