@@ -42,6 +42,10 @@ std::vector<tavoctl_run> run_tavoctl_fake_together(const std::string& scenario,
                                                    stdout_sink stdout_to = stdout_sink::file,
                                                    const environment_variables& env = {});
 
+// One run with both streams on this process's console (Windows), for the
+// caller to read off the screen; `out` and `err` stay empty.
+tavoctl_run run_tavoctl_fake_on_console(const std::string& scenario, const std::vector<std::string>& args);
+
 // The reports tavoctl should send, in the harness's text form.
 std::string command_report_text(int device, int output, std::uint16_t code);
 std::string frame_text(int device, const std::vector<std::uint8_t>& bytes);

@@ -133,6 +133,9 @@ int child_stdout(const process_request& request, const std::string& out_path, in
 }  // namespace
 
 running_process start_process(const process_request& request) {
+    if (request.console) {
+        throw std::runtime_error("only Windows runs a program on a console here");
+    }
     const std::string out_path = request.scratch_dir + "/stdout";
     const std::string err_path = request.scratch_dir + "/stderr";
 
@@ -445,15 +448,19 @@ running_process start_process(const process_request& request) {
             }
         }
         const scoped_handle pipe_writer(write_end);
-        const scoped_handle out(request.one_pipe ? INVALID_HANDLE_VALUE : child_stdout(request, out_path));
-        const scoped_handle err(request.one_pipe ? INVALID_HANDLE_VALUE
-                                                 : inheritable_file(err_path, GENERIC_WRITE, CREATE_ALWAYS));
+        const bool files = !request.one_pipe && !request.console;
+        const scoped_handle out(files ? child_stdout(request, out_path) : INVALID_HANDLE_VALUE);
+        const scoped_handle err(files ? inheritable_file(err_path, GENERIC_WRITE, CREATE_ALWAYS)
+                                      : INVALID_HANDLE_VALUE);
+        const scoped_handle console(
+            request.console ? inheritable_file("CONOUT$", GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING)
+                            : INVALID_HANDLE_VALUE);
         STARTUPINFOA startup{};
         startup.cb = sizeof startup;
         startup.dwFlags = STARTF_USESTDHANDLES;
         startup.hStdInput = in.handle;
-        startup.hStdOutput = request.one_pipe ? write_end : out.handle;
-        startup.hStdError = request.one_pipe ? write_end : err.handle;
+        startup.hStdOutput = request.one_pipe ? write_end : request.console ? console.handle : out.handle;
+        startup.hStdError = request.one_pipe ? write_end : request.console ? console.handle : err.handle;
         if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, environment.data(), nullptr,
                             &startup, &process)) {
             if (read_end != INVALID_HANDLE_VALUE) {

@@ -83,7 +83,8 @@ inline constexpr std::chrono::milliseconds tavo_hold_wait_bound = std::chrono::s
 // Keeps other runs off `output` of the open controller until this process
 // ends, waiting first while another run holds it (said on stdout with debug
 // on), for at most `wait`. Goes on without the hold where the platform offers
-// none; fails when the other run keeps the output all through the wait.
+// none; fails when the platform refuses it (someone else took its name on
+// Windows) and when the other run keeps the output all through the wait.
 int tavo_usb_holdoutput(const tavo_usb_handle* handle, int output, std::chrono::milliseconds wait);
 
 int tavo_usb_sendcommand(const tavo_usb_handle* handle, int output, int code);
