@@ -7,6 +7,7 @@
 
 #include "channel.h"
 #include "list.h"
+#include "locale_charset.h"
 #include "numbers.h"
 #include "options.h"
 #include "pacing.h"
@@ -50,6 +51,29 @@ void open_controller(tavo_usb_handle* handle, const options& opts) {
     }
 }
 
+// The code `text` names; an invalid one ends the run.
+std::uint16_t command_code(const char* text) {
+    std::uint16_t code = 0;
+    if (!read_command_code(text, &code)) {
+        print_error("Invalid command code: '%s'\n", text);
+        std::exit(1);
+    }
+    return code;
+}
+
+// What fails with nothing sent fails at once, not after waiting up to 30 s
+// for another run's output and then blaming that run: a channel number (one
+// request, checked whole before the setup too) or a first code with nothing
+// before it. Codes are read as they come: those before an invalid one are
+// still sent.
+void check_before_waiting(const options& opts, int argc, char** argv) {
+    if (opts.channel != nullptr) {
+        reject_invalid_channel(opts.channel);
+    } else if (opts.setup == 0 && opts.first_code < argc) {
+        command_code(argv[opts.first_code]);  // ends the run when invalid
+    }
+}
+
 // Everything but the end: returns the status, or leaves through exit(1).
 int run(int argc, char** argv) {
     const char* program = (argc > 0 && argv[0] != nullptr) ? argv[0] : "tavoctl";
@@ -88,6 +112,7 @@ int run(int argc, char** argv) {
     if (debug_flag != 0) {
         tavo_usb_printmanufacturer(handle);
     }
+    check_before_waiting(opts, argc, argv);
     // Held from before the first report until the process ends: the gaps and
     // the pause included, so no other run's keys come between ours.
     if (tavo_usb_holdoutput(handle, opts.output, hold_wait()) != 0) {
@@ -104,11 +129,7 @@ int run(int argc, char** argv) {
         change_channel(handle, opts.output, opts.plus, opts.channel, &pacing);
     } else {
         for (int i = opts.first_code; i < argc; ++i) {
-            std::uint16_t code = 0;
-            if (!read_command_code(argv[i], &code)) {
-                print_error("Invalid command code: '%s'\n", argv[i]);
-                std::exit(1);
-            }
+            const std::uint16_t code = command_code(argv[i]);
             wait_gap(&pacing);
             send_code(handle, opts.output, code);
         }
@@ -122,6 +143,7 @@ int run(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     set_up_streams();
+    set_up_device_text_charset();
     // The library lets no exception out; the front end's own texts (usage,
     // help, the list's fields) may still find memory exhausted.
     try {

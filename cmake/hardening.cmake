@@ -12,14 +12,22 @@ endif()
 
 # PIE unless the build asks otherwise: the static builds the test VM runs
 # (the system presets) turn it off, since a static-pie binary needs a C
-# library built for it.
-include(CheckPIESupported)
-check_pie_supported(OUTPUT_VARIABLE pie_message LANGUAGES CXX)
-if(NOT CMAKE_CXX_LINK_PIE_SUPPORTED)
-  message(FATAL_ERROR "The linker cannot make position-independent executables: ${pie_message}")
-endif()
-if(NOT DEFINED CMAKE_POSITION_INDEPENDENT_CODE)
-  set(CMAKE_POSITION_INDEPENDENT_CODE ON)
+# library built for it, and need no PIE check. Where the linker cannot make
+# PIE, a build that did not ask for it goes on without it (said once); one
+# that asked for it explicitly stops.
+if(NOT DEFINED CMAKE_POSITION_INDEPENDENT_CODE OR CMAKE_POSITION_INDEPENDENT_CODE)
+  include(CheckPIESupported)
+  check_pie_supported(OUTPUT_VARIABLE pie_message LANGUAGES CXX)
+  if(CMAKE_CXX_LINK_PIE_SUPPORTED)
+    set(CMAKE_POSITION_INDEPENDENT_CODE ON)
+  elseif(DEFINED CMAKE_POSITION_INDEPENDENT_CODE)
+    message(FATAL_ERROR "CMAKE_POSITION_INDEPENDENT_CODE is ON, but the linker cannot make "
+                        "position-independent executables: ${pie_message}")
+  else()
+    message(WARNING "The linker cannot make position-independent executables: building without PIE. "
+                    "(-DCMAKE_POSITION_INDEPENDENT_CODE=ON makes this an error.)")
+    set(CMAKE_POSITION_INDEPENDENT_CODE OFF)
+  endif()
 endif()
 
 add_compile_options(-fstack-protector-strong)

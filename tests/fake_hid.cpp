@@ -258,13 +258,18 @@ bool hid_get_port(hid_channel channel, std::string* port) {
 }
 
 // Every device of the table is a HID device; any other path does not exist.
-hid_path_kind hid_probe_path(const char* path, std::string* device_path) {
+// The device is pinned as the Linux backend pins it: a channel that must be
+// closed, and that takes no write.
+hid_path_kind hid_probe_path(const char* path, hid_probed_path* probed) {
     std::size_t index = 0;
     if (device_at(path, &index) == nullptr) {
         fail(2, ENOENT);
         return hid_path_kind::unreachable;
     }
-    *device_path = path;
+    auto& s = state();
+    probed->open_path = path;
+    probed->pin = s.next_channel++;
+    s.channels[probed->pin] = open_channel{index, hid_access::read_write, false};
     return hid_path_kind::hid;
 }
 

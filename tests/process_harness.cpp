@@ -48,8 +48,8 @@ std::vector<received_report> parse_log(const std::string& log) {
 }  // namespace
 
 tavoctl_run run_tavoctl_fake(const std::string& scenario, const std::vector<std::string>& args, bool one_pipe,
-                             stdout_sink stdout_to) {
-    return run_tavoctl_fake_together(scenario, {args}, one_pipe, stdout_to).front();
+                             stdout_sink stdout_to, const environment_variables& env) {
+    return run_tavoctl_fake_together(scenario, {args}, one_pipe, stdout_to, env).front();
 }
 
 namespace {
@@ -61,11 +61,10 @@ void wait_for_first_report(const std::string& log_path) {
     }
 }
 
-}  // namespace
-
-std::vector<tavoctl_run> run_tavoctl_fake_together(const std::string& scenario,
-                                                   const std::vector<std::vector<std::string>>& arg_lists,
-                                                   bool one_pipe, stdout_sink stdout_to) {
+// `base` with each run's scenario, log and environment filled in.
+std::vector<tavoctl_run> run_fake(const std::string& scenario,
+                                  const std::vector<std::vector<std::string>>& arg_lists,
+                                  const process_request& base, const environment_variables& env) {
     const std::string scenario_dir = make_scratch_dir();
     const std::string scenario_path = scenario_dir + "/scenario";
     write_file(scenario_path, scenario);
@@ -77,13 +76,15 @@ std::vector<tavoctl_run> run_tavoctl_fake_together(const std::string& scenario,
         }
         const std::string dir = make_scratch_dir();
         write_file(dir + "/log", "");
-        process_request request;
+        process_request request = base;
         request.program = TAVOCTL_FAKE;
         request.args = args;
-        request.env = {{"TAVO_FAKE_SCENARIO", scenario_path}, {"TAVO_FAKE_LOG", dir + "/log"}};
+        // Whatever locale the tests run in, the run's is the row's.
+        request.env = {{"LC_ALL", ""}, {"LC_CTYPE", ""}, {"LANG", ""}};
+        request.env.insert(request.env.end(), env.begin(), env.end());
+        request.env.emplace_back("TAVO_FAKE_SCENARIO", scenario_path);
+        request.env.emplace_back("TAVO_FAKE_LOG", dir + "/log");
         request.scratch_dir = dir;
-        request.one_pipe = one_pipe;
-        request.stdout_to = stdout_to;
         started.push_back(start_process(request));
     }
 
@@ -101,6 +102,24 @@ std::vector<tavoctl_run> run_tavoctl_fake_together(const std::string& scenario,
     }
     std::filesystem::remove_all(scenario_dir, ignored);
     return runs;
+}
+
+}  // namespace
+
+std::vector<tavoctl_run> run_tavoctl_fake_together(const std::string& scenario,
+                                                   const std::vector<std::vector<std::string>>& arg_lists,
+                                                   bool one_pipe, stdout_sink stdout_to,
+                                                   const environment_variables& env) {
+    process_request base;
+    base.one_pipe = one_pipe;
+    base.stdout_to = stdout_to;
+    return run_fake(scenario, arg_lists, base, env);
+}
+
+tavoctl_run run_tavoctl_fake_on_console(const std::string& scenario, const std::vector<std::string>& args) {
+    process_request base;
+    base.console = true;
+    return run_fake(scenario, {args}, base, {}).front();
 }
 
 std::string frame_text(int device, const std::vector<std::uint8_t>& bytes) {

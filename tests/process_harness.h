@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "run_process.h"
@@ -22,11 +23,15 @@ struct tavoctl_run {
     std::vector<std::string> report_texts() const;
 };
 
+using environment_variables = std::vector<std::pair<std::string, std::string>>;
+
 // `scenario` lists the fake's devices (see fake_scenario.cpp). With
 // `one_pipe`, both streams come through one pipe, into `out`; otherwise
-// standard output goes where `stdout_to` says.
+// standard output goes where `stdout_to` says. The run has no locale (the C
+// locale) unless `env` names one.
 tavoctl_run run_tavoctl_fake(const std::string& scenario, const std::vector<std::string>& args,
-                             bool one_pipe = false, stdout_sink stdout_to = stdout_sink::file);
+                             bool one_pipe = false, stdout_sink stdout_to = stdout_sink::file,
+                             const environment_variables& env = {});
 
 // Several runs on the same devices at once, one per argument list. Each
 // starts as soon as the one before it has sent its first report, so that it
@@ -34,7 +39,12 @@ tavoctl_run run_tavoctl_fake(const std::string& scenario, const std::vector<std:
 std::vector<tavoctl_run> run_tavoctl_fake_together(const std::string& scenario,
                                                    const std::vector<std::vector<std::string>>& arg_lists,
                                                    bool one_pipe = false,
-                                                   stdout_sink stdout_to = stdout_sink::file);
+                                                   stdout_sink stdout_to = stdout_sink::file,
+                                                   const environment_variables& env = {});
+
+// One run with both streams on this process's console (Windows), for the
+// caller to read off the screen; `out` and `err` stay empty.
+tavoctl_run run_tavoctl_fake_on_console(const std::string& scenario, const std::vector<std::string>& args);
 
 // The reports tavoctl should send, in the harness's text form.
 std::string command_report_text(int device, int output, std::uint16_t code);

@@ -6,6 +6,10 @@
 #include <cstring>
 #include <filesystem>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include "process_harness.h"
 #include "run_process.h"
 
@@ -54,6 +58,7 @@ struct run_case {
     bool one_pipe = false;  // both streams through one pipe: `out` is what comes through, in order
     std::vector<int> min_gaps_ms = {};          // [i]: at least this long between reports i and i + 1
     stdout_sink stdout_to = stdout_sink::file;  // elsewhere, `out` is what was read back: nothing
+    environment_variables env = {};             // the locale, for one: none (C) unless named here
 };
 
 void PrintTo(const run_case& c, std::ostream* os) {
@@ -61,7 +66,7 @@ void PrintTo(const run_case& c, std::ostream* os) {
 }
 
 void expect_run(const run_case& c) {
-    const tavoctl_run run = run_tavoctl_fake(c.scenario, c.args, c.one_pipe, c.stdout_to);
+    const tavoctl_run run = run_tavoctl_fake(c.scenario, c.args, c.one_pipe, c.stdout_to, c.env);
     const std::string err = c.err == usage_marker ? expected_usage(TAVOCTL_FAKE) : c.err;
     const std::string out = c.out == help_marker ? expected_usage(TAVOCTL_FAKE) + help_tail : c.out;
     EXPECT_EQ(run.status, c.status);
@@ -213,6 +218,11 @@ INSTANTIATE_TEST_SUITE_P(
         run_case{"blank", one_controller, {"  "}, 1, "", "Invalid command code: '  '\n", {}}),
     case_name);
 
+run_case in_locale(run_case c, environment_variables env) {
+    c.env = std::move(env);
+    return c;
+}
+
 // Discovery: which controller gets the reports, and what --debug shows.
 const std::string mixed_devices =
     "device 046d:c52b name=Logitech\n"
@@ -316,15 +326,16 @@ INSTANTIATE_TEST_SUITE_P(
                  "sending code 0080 to output 0\nsending cmd 0080 to output 0: bytes 48, 0, 128\n",
                  "",
                  {cmd(0, 0, 0x0080)}},
-        run_case{"debug_manufacturer_hostile",
-                 hostile_names,
-                 {"--debug"},
-                 0,
-                 "Found device: 6666-f100\nFound tavo control num 0\n"
-                 "- Manufacturer : Dv\xc4\x9b"
-                 "d ?[2J ?olleh?]0;x?\n",
-                 "",
-                 {}},
+        in_locale(run_case{"debug_manufacturer_hostile",
+                           hostile_names,
+                           {"--debug"},
+                           0,
+                           "Found device: 6666-f100\nFound tavo control num 0\n"
+                           "- Manufacturer : Dv\xc4\x9b"
+                           "d ?[2J ?olleh?]0;x?\n",
+                           "",
+                           {}},
+                  {{"LANG", "C.UTF-8"}}),
         run_case{"debug_manufacturer_empty",
                  "device 6666:f100 name=\n",
                  {"--debug"},
@@ -378,14 +389,15 @@ INSTANTIATE_TEST_SUITE_P(
             "list_prefix_with_box", listed_devices, {"--box", "1", "--l"}, 0, listed_lines, one_denied, {}},
         run_case{
             "numbered_as_listed", listed_devices, {"--controller", "2", "0001"}, 0, "", "", {cmd(6, 0, 1)}},
-        run_case{"list_hostile",
-                 hostile_names,
-                 {"--list"},
-                 0,
-                 "0\tfake:0\t\tDv\xc4\x9b"
-                 "d  [2J  olleh ]0;x \t [2J\t X\n",
-                 "",
-                 {}},
+        in_locale(run_case{"list_hostile",
+                           hostile_names,
+                           {"--list"},
+                           0,
+                           "0\tfake:0\t\tDv\xc4\x9b"
+                           "d  [2J  olleh ]0;x \t [2J\t X\n",
+                           "",
+                           {}},
+                  {{"LANG", "C.UTF-8"}}),
         // Keyboards and mice refuse everyone but root: no word of the udev rule.
         run_case{"list_refused_foreign_device",
                  "device 046d:c52b open=none\ndevice 6666:f100 port=1-1 name=Tavo\n",
@@ -488,6 +500,57 @@ INSTANTIATE_TEST_SUITE_P(
                  "",
                  usage_marker,
                  {}}),
+    case_name);
+
+// Device text in the user's locale: UTF-8 where its character set is UTF-8,
+// elsewhere ASCII with '?' for every other character, since a terminal in an
+// 8-bit character set reads a byte of UTF-8 (U+011B is c4 9b) as a C1 control.
+// Windows has no such locale: UTF-8 there whatever the variables say.
+const std::string foreign_names =
+    "device 6666:f100 product=Z\\u00e4hler serial=\\u009b1 name=T\\u00e4vo \\u011b\\u009b[2J\n";
+
+#ifdef _WIN32
+constexpr bool locale_decides = false;
+#else
+constexpr bool locale_decides = true;
+#endif
+
+std::string manufacturer_line(bool utf8) {
+    return "Found device: 6666-f100\nFound tavo control num 0\n- Manufacturer : " +
+           std::string(utf8 ? "T\xc3\xa4vo \xc4\x9b?[2J" : "T?vo ??[2J") + "\n";
+}
+
+std::string list_line(bool utf8) {
+    return "0\tfake:0\t\t" +
+           std::string(utf8 ? "T\xc3\xa4vo \xc4\x9b [2J\tZ\xc3\xa4hler" : "T?vo ? [2J\tZ?hler") + "\t 1\n";
+}
+
+run_case in_locale_row(const char* name, const char* option, bool utf8, environment_variables env) {
+    const bool list = std::string(option) == "--list";
+    const bool shown_utf8 = utf8 || !locale_decides;
+    return in_locale(run_case{name,
+                              foreign_names,
+                              {option},
+                              0,
+                              list ? list_line(shown_utf8) : manufacturer_line(shown_utf8),
+                              "",
+                              {}},
+                     std::move(env));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    locale, command_line,
+    testing::Values(in_locale_row("manufacturer_with_no_locale", "--debug", false, {}),
+                    in_locale_row("list_with_no_locale", "--list", false, {}),
+                    in_locale_row("manufacturer_in_lc_all_c", "--debug", false, {{"LC_ALL", "C"}}),
+                    in_locale_row("list_in_lc_all_c", "--list", false, {{"LC_ALL", "C"}}),
+                    in_locale_row("manufacturer_in_lang_utf8", "--debug", true, {{"LANG", "C.UTF-8"}}),
+                    in_locale_row("list_in_lang_utf8", "--list", true, {{"LANG", "C.UTF-8"}}),
+                    in_locale_row("lc_all_c_overrides_lang_utf8", "--list", false,
+                                  {{"LC_ALL", "C"}, {"LANG", "C.UTF-8"}}),
+                    in_locale_row("lc_ctype_utf8_overrides_lang_c", "--debug", true,
+                                  {{"LC_CTYPE", "C.utf8"}, {"LANG", "C"}}),
+                    in_locale_row("locale_not_installed", "--debug", false, {{"LANG", "xx_XX.UTF-8"}})),
     case_name);
 
 // Writes that fail: the run stops there and says so on the stated streams.
@@ -684,6 +747,13 @@ INSTANTIATE_TEST_SUITE_P(
         run_case{"decimal_point", one_controller, {"--channel", "1.5"}, 1, "", invalid_channel("1.5"), {}},
         run_case{
             "byte_above_127", one_controller, {"--channel", "1\xe9"}, 1, "", invalid_channel("1\xe9"), {}},
+        run_case{"setup_not_sent",
+                 one_controller,
+                 {"--setup", "--channel", "1a"},
+                 1,
+                 "",
+                 invalid_channel("1a"),
+                 {}},
         run_case{"traced_before_rejected",
                  one_controller,
                  {"--debug", "--channel", "x"},
@@ -1001,7 +1071,24 @@ INSTANTIATE_TEST_SUITE_P(
                       "hold-wait 1000\n"},
         // Windows names one device in either case; Linux paths are case-sensitive.
         together_case{
-            "path_in_other_case", {"--controller", "2", "0001"}, {cmd(2, 0, 1)}, "", paths_ignore_case}),
+            "path_in_other_case", {"--controller", "2", "0001"}, {cmd(2, 0, 1)}, "", paths_ignore_case},
+        // What fails with nothing sent says so at once, not after the wait.
+        together_case{"invalid_channel_told_at_once",
+                      {"--debug", "--channel", "12a"},
+                      {},
+                      found_first + "sending channel '12a'\n",
+                      false,
+                      1,
+                      invalid_channel("12a"),
+                      "hold-wait 1000\n"},
+        together_case{"invalid_first_code_told_at_once",
+                      {"--debug", "zz", "0001"},
+                      {},
+                      found_first,
+                      false,
+                      1,
+                      "Invalid command code: 'zz'\n",
+                      "hold-wait 1000\n"}),
     testing::PrintToStringParamName());
 
 }  // namespace
@@ -1034,16 +1121,22 @@ TEST(shipped_binary, rejects_bad_command_lines_with_the_usage_text) {
 namespace {
 
 // The shipped Linux build judges a --path before opening it: nothing that
-// is not a hidraw device gets opened, let alone written to.
+// is not a hidraw device gets opened, let alone written to. An open of the
+// FIFO would wait for a writer that never comes, until the harness gives up.
 TEST(shipped_binary, refuses_paths_that_are_no_controller) {
     const std::string dir = make_scratch_dir();
     write_file(dir + "/regular", "0001\n");
+    ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0600), 0) << std::strerror(errno);
+    std::filesystem::create_symlink(dir + "/fifo", dir + "/link");
     const std::vector<std::pair<std::string, std::string>> paths = {
         {"", "no device path given"},
         {dir, "not a HID device"},
         {dir + "/regular", "not a HID device"},
         {"/dev/null", "not a HID device"},
+        {dir + "/fifo", "not a HID device"},
+        {dir + "/link", "not a HID device"},
         {dir + "/missing", std::strerror(ENOENT)},
+        {dir + "/regular/below", std::strerror(ENOTDIR)},
     };
     for (const auto& [path, why] : paths) {
         process_request request;

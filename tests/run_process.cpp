@@ -1,23 +1,27 @@
 #include "run_process.h"
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <string_view>
 
 #ifdef _WIN32
 #include <windows.h>
 
-#include <algorithm>
 #include <cctype>
 #include <map>
-#include <string_view>
 #else
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
+#include <thread>
 #endif
 
 std::string read_file(const std::string& path) {
@@ -51,11 +55,34 @@ std::string make_scratch_dir() {
     return pattern;
 }
 
+using run_clock = std::chrono::steady_clock;
+
+// Far longer than any run the tests make takes, under valgrind or a
+// sanitizer too: a run still going then hangs, and its test fails instead of
+// holding up the whole suite.
+constexpr std::chrono::seconds run_bound(60);
+
+int milliseconds_until(run_clock::time_point deadline) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - run_clock::now());
+    return static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
+}
+
 // Reads what comes through the pipe until every writer has closed it.
-std::string read_to_end(int fd) {
-    std::string text;
+// Returns false when the deadline comes first.
+bool read_to_end(int fd, run_clock::time_point deadline, std::string* text) {
     char buffer[4096];
     for (;;) {
+        pollfd readable{fd, POLLIN, 0};
+        const int ready = poll(&readable, 1, milliseconds_until(deadline));
+        if (ready < 0 && errno == EINTR) {
+            continue;
+        }
+        if (ready < 0) {
+            throw std::runtime_error("poll failed");
+        }
+        if (ready == 0) {
+            return false;
+        }
         const ssize_t n = read(fd, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) {
             continue;
@@ -64,9 +91,26 @@ std::string read_to_end(int fd) {
             throw std::runtime_error("read failed");
         }
         if (n == 0) {
-            return text;
+            return true;
         }
-        text.append(buffer, static_cast<std::size_t>(n));
+        text->append(buffer, static_cast<std::size_t>(n));
+    }
+}
+
+// Waits for the process to end. Returns false when the deadline comes first.
+bool wait_until(pid_t pid, run_clock::time_point deadline, int* wstatus) {
+    for (;;) {
+        const pid_t ended = waitpid(pid, wstatus, WNOHANG);
+        if (ended == pid) {
+            return true;
+        }
+        if (ended < 0 && errno != EINTR) {
+            throw std::runtime_error("waitpid failed");
+        }
+        if (run_clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
 }
 
@@ -89,15 +133,30 @@ int child_stdout(const process_request& request, const std::string& out_path, in
 }  // namespace
 
 running_process start_process(const process_request& request) {
+    if (request.console) {
+        throw std::runtime_error("only Windows runs a program on a console here");
+    }
     const std::string out_path = request.scratch_dir + "/stdout";
     const std::string err_path = request.scratch_dir + "/stderr";
 
+    // The request's variables replace those of the same name, inherited or
+    // named earlier in the request: getenv() would find the first one.
+    const auto named_from = [&](std::size_t first, std::string_view name) {
+        return std::any_of(request.env.begin() + static_cast<std::ptrdiff_t>(first), request.env.end(),
+                           [&](const auto& variable) { return variable.first == name; });
+    };
     std::vector<std::string> env_text;
     for (char** e = environ; *e != nullptr; ++e) {
-        env_text.emplace_back(*e);
+        const std::string_view entry = *e;
+        if (!named_from(0, entry.substr(0, entry.find('=')))) {
+            env_text.emplace_back(entry);
+        }
     }
-    for (const auto& [name, value] : request.env) {
-        env_text.push_back(name + "=" + value);
+    for (std::size_t i = 0; i < request.env.size(); ++i) {
+        const auto& [name, value] = request.env[i];
+        if (!named_from(i + 1, name)) {
+            env_text.push_back(name + "=" + value);
+        }
     }
     std::vector<char*> envp;
     for (auto& e : env_text) {
@@ -159,13 +218,15 @@ running_process start_process(const process_request& request) {
 
 process_result finish_process(running_process* process) {
     const auto pid = static_cast<pid_t>(process->id);
+    const auto deadline = run_clock::now() + run_bound;
     process_result result;
     const bool piped = process->pipe >= 0;
+    bool ended = true;
     if (piped) {
         const int fd = static_cast<int>(process->pipe);
         process->pipe = -1;
         try {
-            result.out = read_to_end(fd);
+            ended = read_to_end(fd, deadline, &result.out);
         } catch (...) {
             close(fd);
             throw;
@@ -173,15 +234,23 @@ process_result finish_process(running_process* process) {
         close(fd);
     }
     int wstatus = 0;
-    while (waitpid(pid, &wstatus, 0) < 0) {
-        if (errno != EINTR) {
-            throw std::runtime_error("waitpid failed");
+    ended = ended && wait_until(pid, deadline, &wstatus);
+    if (!ended) {
+        kill(pid, SIGKILL);
+        while (waitpid(pid, &wstatus, 0) < 0) {
+            if (errno != EINTR) {
+                throw std::runtime_error("waitpid failed");
+            }
         }
     }
-    result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+    result.status = ended && WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
     if (!piped) {
         result.out = read_file(process->scratch_dir + "/stdout");
         result.err = read_file(process->scratch_dir + "/stderr");
+    }
+    if (!ended) {
+        (piped ? result.out : result.err) +=
+            "[still running after " + std::to_string(run_bound.count()) + " s: killed]\n";
     }
     return result;
 }
@@ -379,15 +448,19 @@ running_process start_process(const process_request& request) {
             }
         }
         const scoped_handle pipe_writer(write_end);
-        const scoped_handle out(request.one_pipe ? INVALID_HANDLE_VALUE : child_stdout(request, out_path));
-        const scoped_handle err(request.one_pipe ? INVALID_HANDLE_VALUE
-                                                 : inheritable_file(err_path, GENERIC_WRITE, CREATE_ALWAYS));
+        const bool files = !request.one_pipe && !request.console;
+        const scoped_handle out(files ? child_stdout(request, out_path) : INVALID_HANDLE_VALUE);
+        const scoped_handle err(files ? inheritable_file(err_path, GENERIC_WRITE, CREATE_ALWAYS)
+                                      : INVALID_HANDLE_VALUE);
+        const scoped_handle console(
+            request.console ? inheritable_file("CONOUT$", GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING)
+                            : INVALID_HANDLE_VALUE);
         STARTUPINFOA startup{};
         startup.cb = sizeof startup;
         startup.dwFlags = STARTF_USESTDHANDLES;
         startup.hStdInput = in.handle;
-        startup.hStdOutput = request.one_pipe ? write_end : out.handle;
-        startup.hStdError = request.one_pipe ? write_end : err.handle;
+        startup.hStdOutput = request.one_pipe ? write_end : request.console ? console.handle : out.handle;
+        startup.hStdError = request.one_pipe ? write_end : request.console ? console.handle : err.handle;
         if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, environment.data(), nullptr,
                             &startup, &process)) {
             if (read_end != INVALID_HANDLE_VALUE) {

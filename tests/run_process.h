@@ -27,6 +27,7 @@ struct process_request {
     std::string scratch_dir;                               // where stdout and stderr are collected
     bool one_pipe = false;  // both streams into one pipe, as "2>&1 |" does; read back as `out`
     stdout_sink stdout_to = stdout_sink::file;  // without one_pipe
+    bool console = false;  // Windows: both streams to this process's console, whose screen shows them
 };
 
 process_result run_process(const process_request& request);
@@ -38,7 +39,9 @@ struct running_process {
     std::intptr_t pipe = -1;  // with one_pipe: the reading end (descriptor or handle)
 };
 running_process start_process(const process_request& request);
-process_result finish_process(running_process* process);  // waits for it to end
+// Waits for it to end. One still running after a minute has hung: it is
+// killed, with status -1 and a line saying so after what it printed.
+process_result finish_process(running_process* process);
 
 // A fresh, empty folder for one test's files.
 std::string make_scratch_dir();

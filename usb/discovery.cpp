@@ -80,8 +80,8 @@ int open_device(tavo_usb_handle* handle, const char* path) {
     if (path[0] == '\0') {
         return refuse("no device path given");
     }
-    std::string device_path;
-    switch (hid_probe_path(path, &device_path)) {
+    hid_probed_path probed;
+    switch (hid_probe_path(path, &probed)) {
         case hid_path_kind::unreachable:
             return refuse(hid_error_text(hid_last_error()).c_str());
         case hid_path_kind::not_hid:
@@ -89,15 +89,18 @@ int open_device(tavo_usb_handle* handle, const char* path) {
         case hid_path_kind::hid:
             break;
     }
+    // Held until the opens by its path are done.
+    const scoped_hid_channel pin(probed.pin);
     // What was judged is what is opened, and what the open found is judged
     // again: hid_get_attributes() accepts only a HID device.
-    scoped_hid_channel query(hid_open(device_path.c_str(), hid_access::read_write));
+    scoped_hid_channel query(hid_open(probed.open_path.c_str(), hid_access::read_write));
     if (query.channel == hid_invalid_channel) {
         return refuse(hid_error_text(hid_last_error()).c_str());
     }
     std::uint16_t vendor = 0;
     std::uint16_t product = 0;
-    if (!hid_get_attributes(query.channel, &vendor, &product)) {
+    const bool judged = pin.channel == hid_invalid_channel || hid_same_device(pin.channel, query.channel);
+    if (!judged || !hid_get_attributes(query.channel, &vendor, &product)) {
         return refuse("not a HID device");
     }
     if (handle->debug != 0) {
@@ -109,7 +112,7 @@ int open_device(tavo_usb_handle* handle, const char* path) {
                     unsigned{tavo_product_id});
         return -1;
     }
-    return take_controller(handle, std::move(device_path), query) ? 0 : -1;
+    return take_controller(handle, probed.open_path, query) ? 0 : -1;
 }
 
 }  // namespace

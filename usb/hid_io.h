@@ -15,8 +15,10 @@ inline constexpr hid_channel hid_invalid_channel = -1;
 
 enum class hid_access { read_write, write_only };
 
-// Opens a device path, sharing read and write with others, existing devices only.
-// Returns hid_invalid_channel on failure (hid_last_error() tells why).
+// Opens a device path, sharing read and write with others, existing devices
+// only, without waiting in the open; writes on the channel then wait as
+// hid_write says. Returns hid_invalid_channel on failure (hid_last_error()
+// tells why).
 hid_channel hid_open(const char* path, hid_access access);
 
 // Reads the vendor and product IDs of an open channel. Returns false when the
@@ -38,17 +40,29 @@ bool hid_get_serial(hid_channel channel, std::span<std::uint16_t> units);
 // platform does not tell.
 bool hid_get_port(hid_channel channel, std::string* port);
 
-// What a device path given by the user names, judged without opening it:
-// opening some devices has effects of its own (a watchdog starts counting).
-// For a HID device, `device_path` receives the path to open it by.
+// What a device path given by the user names, looked up once and judged
+// without opening it: opening some devices has effects of its own (a
+// watchdog starts counting), and opening a FIFO waits for its other end.
 enum class hid_path_kind {
     hid,          // a HID device, or one the platform can only judge by opening it
     not_hid,      // exists, but is no HID device
     unreachable,  // no such path, or not allowed to look (hid_last_error() tells)
 };
-hid_path_kind hid_probe_path(const char* path, std::string* device_path);
 
-// Whether two open channels lead to one device: a path opened twice may name
+// A HID device's path as the probe found it.
+struct hid_probed_path {
+    // Opens the device that was judged (where `pin` is held, through it).
+    std::string open_path;
+    // The device judged, held where the platform can hold it without opening
+    // it, so that `open_path` keeps naming it; hid_invalid_channel where not.
+    // Good for hid_same_device() alone; hid_close() it after the opens.
+    hid_channel pin = hid_invalid_channel;
+};
+
+// Fills `probed` only for a HID device.
+hid_path_kind hid_probe_path(const char* path, hid_probed_path* probed);
+
+// Whether two channels lead to one device: a path opened twice may name
 // another device the second time.
 bool hid_same_device(hid_channel first, hid_channel second);
 

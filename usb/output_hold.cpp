@@ -16,14 +16,23 @@ int hold_output(const tavo_usb_handle* handle, int output, std::chrono::millisec
     }
     const char* path = handle->device_path.c_str();
     const hid_channel channel = handle->write_handle;
-    if (output_hold_take(path, channel, output, std::chrono::milliseconds(0)) != output_hold_result::busy) {
-        return 0;  // held, or the platform offers no hold: a channel change must not fail for it
+    std::string why;
+    output_hold_result result = output_hold_take(path, channel, output, std::chrono::milliseconds(0), &why);
+    if (result == output_hold_result::busy) {
+        if (handle->debug != 0) {
+            print_line("Waiting for another run to finish with output %d...\n", output);
+        }
+        result = output_hold_take(path, channel, output, wait, &why);
     }
-    if (handle->debug != 0) {
-        print_line("Waiting for another run to finish with output %d...\n", output);
-    }
-    if (output_hold_take(path, channel, output, wait) != output_hold_result::busy) {
-        return 0;
+    switch (result) {
+        case output_hold_result::held:
+        case output_hold_result::unavailable:  // a channel change must not fail for want of a hold
+            return 0;
+        case output_hold_result::refused:
+            print_error("unable to hold output %d: %s\n", output, why.c_str());
+            return -1;
+        case output_hold_result::busy:
+            break;
     }
     const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(wait).count();
     print_error("another run has held output %d for %lld s; giving up\n", output,

@@ -7,17 +7,19 @@
 #pragma once
 
 #include <chrono>
+#include <string>
 
 #include "hid_io.h"
 
 enum class output_hold_result {
     held,         // this process now holds the output, until it ends
     busy,         // another process held it all through the wait
-    unavailable,  // the platform refused: go on without the hold
+    unavailable,  // the platform offers no hold on this channel: go on without it
+    refused,      // the platform has a hold but would not give it: `why` says why
 };
 
 // Takes the hold on `output` of the device at `path`, open for writing as
 // `channel`, waiting at most `wait` for another process to let it go.
 // Waiting runs are not served in the order they came.
 output_hold_result output_hold_take(const char* path, hid_channel channel, int output,
-                                    std::chrono::milliseconds wait);
+                                    std::chrono::milliseconds wait, std::string* why);

@@ -11,6 +11,8 @@
 #ifdef _WIN32
 #include <io.h>
 #include <windows.h>
+
+#include "platform/windows_console.h"
 #endif
 
 namespace {
@@ -20,6 +22,15 @@ namespace {
 // _write() converts the line ends and hands the text on whole.
 bool platform_write(std::FILE* stream, std::string_view text) {
 #ifdef _WIN32
+    switch (write_to_console(stream, text)) {
+        case console_write::written:
+            return true;  // shown in UTF-16; everything else gets the UTF-8 bytes
+        case console_write::failed:
+            errno = EIO;
+            return false;
+        case console_write::not_a_console:
+            break;
+    }
     if (text.size() > 0x7FFFFFFFU) {
         errno = EINVAL;
         return false;

@@ -23,7 +23,7 @@ struct tavo_usb_handle {
     hid_channel query_handle = hid_invalid_channel;
     std::int32_t debug = 0;  // nonzero: trace discovery and every report on stdout
     std::int32_t creation_param = 0;
-    std::string device_path;  // the controller opened, for the output hold
+    std::string device_path;  // the path the controller was opened by, for the output hold
 };
 
 // The setup record. Only the low byte of each parameter travels, and the wire
@@ -83,7 +83,8 @@ inline constexpr std::chrono::milliseconds tavo_hold_wait_bound = std::chrono::s
 // Keeps other runs off `output` of the open controller until this process
 // ends, waiting first while another run holds it (said on stdout with debug
 // on), for at most `wait`. Goes on without the hold where the platform offers
-// none; fails when the other run keeps the output all through the wait.
+// none; fails when the platform refuses it (someone else took its name on
+// Windows) and when the other run keeps the output all through the wait.
 int tavo_usb_holdoutput(const tavo_usb_handle* handle, int output, std::chrono::milliseconds wait);
 
 int tavo_usb_sendcommand(const tavo_usb_handle* handle, int output, int code);

@@ -67,13 +67,15 @@ reports ctl1 "$(cmd 0 0002)"
 scenario foreign_device_first "other ctl0" -- 0003
 reports ctl0 "$(cmd 0 0003)"
 
+# The guest has no locale, so its terminal is taken for one that shows ASCII
+# alone: the a-umlaut of ctl1's manufacturer (testbed.sh) shows as '?'.
 scenario debug_trace "other ctl0 ctl1" -- --debug --controller 1 --box 1 0C03 0080
 stdout "Found device: 6666-f101" \
   "Found device: 6666-f100" \
   "Found tavo control num 0" \
   "Found device: 6666-f100" \
   "Found tavo control num 1" \
-  "- Manufacturer : $second_manufacturer" \
+  "- Manufacturer : T?vo Zwei" \
   "sending code 0c03 to output 1" \
   "sending cmd 0c03 to output 1: bytes 49, 12, 3" \
   "sending code 0080 to output 1" \
@@ -204,6 +206,16 @@ stderr "tavo_usb_finddevice(2) failed to find device 6666-f100" \
 tab=$'\t'
 scenario list_two_controllers_among_others "ctl0 other ctl1" -- --list
 skip wine "the list shows Linux's device paths and names"
+stdout "0${tab}/dev/hidraw0${tab}2-1${tab}Tavo Systems Ltd${tab}ctl0${tab}1" \
+  "1${tab}/dev/hidraw2${tab}3-1${tab}T?vo Zwei${tab}ctl1${tab}2"  # no locale: ASCII
+
+# In a UTF-8 locale the name comes as the device sent it: in the Debian
+# userland, whose C.UTF-8 is installed (the guest's busybox room has no
+# locales at all) and set in LANG.
+scenario list_in_a_utf8_locale "ctl0 other ctl1" -- --list
+userland
+skip wine "the list shows Linux's device paths and names"
+runs /testbed/bin/tavoctl --list
 # shellcheck disable=SC2154 # second_manufacturer: testbed.sh's gadget table
 stdout "0${tab}/dev/hidraw0${tab}2-1${tab}Tavo Systems Ltd${tab}ctl0${tab}1" \
   "1${tab}/dev/hidraw2${tab}3-1${tab}${second_manufacturer}${tab}ctl1${tab}2"

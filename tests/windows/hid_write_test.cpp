@@ -114,9 +114,9 @@ TEST(windows_path, only_hid_interface_paths_are_taken) {
         {"\\\\.\\HID#VID_6666&PID_F100#1", hid_path_kind::hid, "\\\\?\\HID#VID_6666&PID_F100#1"},
     };
     for (const auto& r : rows) {
-        std::string device_path;
-        EXPECT_EQ(hid_probe_path(r.path.c_str(), &device_path), r.kind) << r.path;
-        EXPECT_EQ(device_path, r.device_path) << r.path;
+        hid_probed_path probed;
+        EXPECT_EQ(hid_probe_path(r.path.c_str(), &probed), r.kind) << r.path;
+        EXPECT_EQ(probed.open_path, r.device_path) << r.path;
     }
 }
 

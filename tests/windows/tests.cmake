@@ -11,7 +11,7 @@ add_dependencies(process_tests show_args)
 # The real backend's write, whose wait is bounded, against pipes that take,
 # refuse or stall it.
 add_executable(windows_backend_tests ${CMAKE_CURRENT_LIST_DIR}/hid_write_test.cpp)
-target_link_libraries(windows_backend_tests PRIVATE hid_platform GTest::gtest_main)
+target_link_libraries(windows_backend_tests PRIVATE hid_platform tavo_usb GTest::gtest_main)
 gtest_discover_tests(windows_backend_tests DISCOVERY_MODE PRE_TEST ${gtest_platform_args})
 
 if(CMAKE_CROSSCOMPILING)
@@ -34,3 +34,18 @@ if(CMAKE_CROSSCOMPILING)
                    ${CMAKE_BINARY_DIR}/linux-tavoctl/tavoctl)
   set_tests_properties(real_tavoctl_matches_linux PROPERTIES FIXTURES_REQUIRED wine)
 endif()
+
+# A Windows set up for Czech, as Wine takes it from the locale: ANSI code page
+# 1250, OEM code page 852 on a console, the system's own texts in Czech.
+# There a console must show every character, pipes must get UTF-8, and the
+# program's messages must carry the system's texts in UTF-8.
+add_executable(czech_windows_tests
+  ${CMAKE_CURRENT_LIST_DIR}/console_test.cpp ${CMAKE_CURRENT_LIST_DIR}/hold_test.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/process_harness.cpp ${CMAKE_CURRENT_SOURCE_DIR}/run_process.cpp)
+target_include_directories(czech_windows_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/usb)
+target_link_libraries(czech_windows_tests PRIVATE tavoctl_warnings GTest::gtest_main)
+target_compile_definitions(czech_windows_tests PRIVATE TAVOCTL_FAKE="$<TARGET_FILE:tavoctl_fake>")
+add_dependencies(czech_windows_tests tavoctl_fake)
+# The fake's device paths name the same holds as the process tests' runs.
+gtest_discover_tests(czech_windows_tests DISCOVERY_MODE PRE_TEST ${process_test_args}
+                     ENVIRONMENT TAVOCTL_WINE_LOCALE=cs_CZ.UTF-8)

@@ -10,6 +10,7 @@ add_custom_command(
   OUTPUT ${wine_prefix}/.created
   COMMAND ${wine} ${wine_prefix} create
   COMMAND ${CMAKE_COMMAND} -E touch ${wine_prefix}/.created
+  DEPENDS ${wine}
   COMMENT "Creating the Wine prefix for the tests"
   VERBATIM)
 add_custom_target(wine_prefix ALL DEPENDS ${wine_prefix}/.created)

@@ -84,14 +84,40 @@ void hid_enum_end() {
     active.reset();
 }
 
-hid_channel hid_open(const char* path, hid_access access) {
-    // A path may name a terminal, which must not become this process's.
-    const int flags = (access == hid_access::read_write ? O_RDWR : O_WRONLY) | O_CLOEXEC | O_NOCTTY;
+namespace {
+
+int open_retrying(const char* path, int flags) {
     int fd = -1;
     do {
         fd = ::open(path, flags);
     } while (fd < 0 && errno == EINTR);
-    return fd < 0 ? hid_invalid_channel : hid_channel{fd};
+    return fd;
+}
+
+void close_keeping_errno(int fd) {
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+}
+
+}  // namespace
+
+hid_channel hid_open(const char* path, hid_access access) {
+    // A path may name a terminal, which must not become this process's. An
+    // open must not wait: a FIFO's would until a writer came, a serial
+    // port's until its carrier did. The writes wait as they always have.
+    const int flags =
+        (access == hid_access::read_write ? O_RDWR : O_WRONLY) | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+    const int fd = open_retrying(path, flags);
+    if (fd < 0) {
+        return hid_invalid_channel;
+    }
+    const int status = ::fcntl(fd, F_GETFL);
+    if (status < 0 || ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) < 0) {
+        close_keeping_errno(fd);
+        return hid_invalid_channel;
+    }
+    return hid_channel{fd};
 }
 
 namespace {
@@ -168,15 +194,51 @@ bool hid_get_port(hid_channel channel, std::string* port) {
     return !port->empty();
 }
 
-hid_path_kind hid_probe_path(const char* path, std::string* device_path) {
+namespace {
+
+bool same_inode(const struct stat& first, const struct stat& second) {
+    return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+// The path that opens exactly the inode `pin` holds: its link in
+// /proc/self/fd, which names that inode whatever becomes of the user's path.
+// Without /proc, the user's path: each open of it is judged against the pin.
+std::string reopen_path(int pin, const struct stat& pinned, const char* path) {
+    std::string link = "/proc/self/fd/" + std::to_string(pin);
     struct stat st {};
-    if (::stat(path, &st) < 0) {
+    if (::stat(link.c_str(), &st) == 0 && same_inode(st, pinned)) {
+        return link;
+    }
+    return path;
+}
+
+}  // namespace
+
+// The path is looked up once, with O_PATH: that pins the inode it names
+// without opening it, so neither the driver's open nor a FIFO's wait happens
+// before the inode is judged.
+hid_path_kind hid_probe_path(const char* path, hid_probed_path* probed) {
+    const int pin = open_retrying(path, O_PATH | O_CLOEXEC);
+    if (pin < 0) {
+        return hid_path_kind::unreachable;
+    }
+    struct stat st {};
+    if (::fstat(pin, &st) < 0) {
+        close_keeping_errno(pin);
         return hid_path_kind::unreachable;
     }
     if (!S_ISCHR(st.st_mode) || !linux_is_hidraw(sysfs_root, major(st.st_rdev), minor(st.st_rdev))) {
+        ::close(pin);
         return hid_path_kind::not_hid;
     }
-    *device_path = path;
+    try {
+        probed->open_path = reopen_path(pin, st, path);
+    } catch (const std::bad_alloc&) {
+        ::close(pin);
+        errno = ENOMEM;
+        return hid_path_kind::unreachable;
+    }
+    probed->pin = hid_channel{pin};
     return hid_path_kind::hid;
 }
 

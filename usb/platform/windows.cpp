@@ -26,6 +26,7 @@ extern "C" {
 #include "../hid_enum.h"
 #include "../hid_io.h"
 #include "windows_path.h"
+#include "windows_text.h"
 
 static_assert(sizeof(HANDLE) == sizeof(hid_channel), "a HANDLE travels as a hid_channel");
 static_assert(sizeof(WCHAR) == sizeof(std::uint16_t), "the manufacturer string is UTF-16");
@@ -44,6 +45,11 @@ constexpr DWORD write_timeout_ms = 5000;
 // of the wait that gave up on it.
 constexpr DWORD write_timeout_error = WAIT_TIMEOUT;
 
+// How long a write that was given up may take to come back once cancelled.
+// A driver that never completes the cancellation must not turn the bound
+// above into a hang.
+constexpr DWORD cancel_timeout_ms = 1000;
+
 HANDLE handle_of(hid_channel channel) {
     // HANDLEs cross the platform seam as integers; this is where they turn back.
     return reinterpret_cast<HANDLE>(channel);  // NOLINT(performance-no-int-to-ptr)
@@ -53,11 +59,6 @@ struct device_info_set_closer {
     void operator()(HDEVINFO set) const noexcept { SetupDiDestroyDeviceInfoList(set); }
 };
 using device_info_set = std::unique_ptr<std::remove_pointer_t<HDEVINFO>, device_info_set_closer>;
-
-struct handle_closer {
-    void operator()(HANDLE handle) const noexcept { CloseHandle(handle); }
-};
-using owned_handle = std::unique_ptr<std::remove_pointer_t<HANDLE>, handle_closer>;
 
 struct raw_buffer_release {
     void operator()(void* buffer) const noexcept { ::operator delete(buffer); }
@@ -229,12 +230,12 @@ bool hid_get_port(hid_channel /*channel*/, std::string* port) {
 
 // A HID device interface path, in one of its spellings, is opened; nothing
 // else is, not even to look: CreateFile on COM1 would take a serial port.
-hid_path_kind hid_probe_path(const char* path, std::string* device_path) {
+hid_path_kind hid_probe_path(const char* path, hid_probed_path* probed) {
     std::optional<std::string> hid_path = windows_hid_path(path);
     if (!hid_path) {
         return hid_path_kind::not_hid;
     }
-    *device_path = std::move(*hid_path);
+    probed->open_path = std::move(*hid_path);
     return hid_path_kind::hid;
 }
 
@@ -268,6 +269,75 @@ bool write_failed(DWORD error) {
     return false;
 }
 
+// One write under way: the request, the event it signals and its own copy of
+// the bytes, in one block. Until the write completes, the system may still
+// read the bytes, write the request and signal the event.
+struct write_request {
+    OVERLAPPED overlapped;
+    HANDLE done;
+    // The bytes follow.
+};
+
+std::uint8_t* request_bytes(write_request* request) {
+    return reinterpret_cast<std::uint8_t*>(request + 1);
+}
+
+struct write_request_release {
+    void operator()(write_request* request) const noexcept {
+        const DWORD error = GetLastError();  // the write's outcome, set before this runs
+        CloseHandle(request->done);
+        ::operator delete(request);
+        SetLastError(error);
+    }
+};
+using owned_write_request = std::unique_ptr<write_request, write_request_release>;
+
+owned_write_request new_write_request(std::span<const std::uint8_t> bytes) {
+    // The block holds a write_request (all plain data) once one is stored in it.
+    auto* request =
+        static_cast<write_request*>(::operator new(sizeof(write_request) + bytes.size(), std::nothrow));
+    if (request == nullptr) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    *request = write_request{};
+    request->done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (request->done == nullptr) {
+        const DWORD error = GetLastError();
+        ::operator delete(request);
+        SetLastError(error);
+        return nullptr;
+    }
+    request->overlapped.hEvent = request->done;
+    std::copy(bytes.begin(), bytes.end(), request_bytes(request));
+    return owned_write_request(request);
+}
+
+// Takes back a write that ran out of time, failing with `wait_error`, unless
+// it completed after all.
+bool take_back(HANDLE device, owned_write_request request, DWORD wait_error, std::size_t* written) {
+    CancelIoEx(device, &request->overlapped);
+    if (WaitForSingleObject(request->done, cancel_timeout_ms) != WAIT_OBJECT_0) {
+        // Still under way: the system may yet read the bytes, write the
+        // request and signal the event, and would corrupt whatever came to
+        // live in their place (or under the event's handle value). The block
+        // is left to it, never freed: a few dozen bytes and one event, spent
+        // only where a driver never completes a cancellation.
+        static_cast<void>(request.release());
+        return write_failed(wait_error);
+    }
+    DWORD count = 0;
+    if (GetOverlappedResult(device, &request->overlapped, &count, FALSE) == FALSE) {
+        const DWORD outcome = GetLastError();
+        // Anything but our own cancellation is the device's answer.
+        return write_failed(outcome == ERROR_OPERATION_ABORTED ? wait_error : outcome);
+    }
+    // It completed after all, just before the cancellation.
+    *written = count;
+    SetLastError(ERROR_SUCCESS);
+    return true;
+}
+
 }  // namespace
 
 bool hid_write(hid_channel channel, std::span<const std::uint8_t> bytes, std::size_t* written) {
@@ -276,37 +346,24 @@ bool hid_write(hid_channel channel, std::span<const std::uint8_t> bytes, std::si
         return write_failed(ERROR_INVALID_PARAMETER);
     }
     HANDLE device = handle_of(channel);
-    const owned_handle done(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    if (!done) {
+    owned_write_request request = new_write_request(bytes);
+    if (!request) {
         return write_failed(GetLastError());
     }
-    OVERLAPPED request{};
-    request.hEvent = done.get();
-    if (WriteFile(device, bytes.data(), static_cast<DWORD>(bytes.size()), nullptr, &request) == FALSE) {
+    const auto size = static_cast<DWORD>(bytes.size());
+    if (WriteFile(device, request_bytes(request.get()), size, nullptr, &request->overlapped) == FALSE) {
         const DWORD error = GetLastError();
         if (error != ERROR_IO_PENDING) {
             return write_failed(error);
         }
-        const DWORD waited = WaitForSingleObject(done.get(), write_timeout_ms);
+        const DWORD waited = WaitForSingleObject(request->done, write_timeout_ms);
         if (waited != WAIT_OBJECT_0) {
             const DWORD wait_error = waited == WAIT_TIMEOUT ? write_timeout_error : GetLastError();
-            // The request still points at `bytes` and `request`: take it back
-            // and let it finish before either goes away.
-            CancelIoEx(device, &request);
-            DWORD count = 0;
-            if (GetOverlappedResult(device, &request, &count, TRUE) == FALSE) {
-                const DWORD outcome = GetLastError();
-                // Anything but our own cancellation is the device's answer.
-                return write_failed(outcome == ERROR_OPERATION_ABORTED ? wait_error : outcome);
-            }
-            // It completed after all, just before the cancellation.
-            *written = count;
-            SetLastError(ERROR_SUCCESS);
-            return true;
+            return take_back(device, std::move(request), wait_error, written);
         }
     }
     DWORD count = 0;
-    if (GetOverlappedResult(device, &request, &count, FALSE) == FALSE) {
+    if (GetOverlappedResult(device, &request->overlapped, &count, FALSE) == FALSE) {
         return write_failed(GetLastError());
     }
     *written = count;
@@ -324,20 +381,7 @@ int hid_last_error() {
 }
 
 std::string hid_error_text(int error) {
-    char* text = nullptr;
-    const DWORD length = FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-        static_cast<DWORD>(error), 0, reinterpret_cast<char*>(&text), 0, nullptr);
-    if (length == 0 || text == nullptr) {
-        return "error " + std::to_string(error);
-    }
-    std::string message(text, length);
-    LocalFree(text);
-    // The system's texts end in a full stop and a line break.
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == '.')) {
-        message.pop_back();
-    }
-    return message + " (" + std::to_string(error) + ")";
+    return windows_error_text(static_cast<DWORD>(error));
 }
 
 // Windows keeps every keyboard and mouse to itself: their refusals say

@@ -1,46 +1,35 @@
-// The output hold on Windows: a named mutex per controller and output. The
-// process that owns it never releases it: when the process ends, however it
-// ends, Windows abandons the mutex and hands it to the next waiter.
+// The output hold on Windows: a named mutex per controller and output (see
+// windows_hold_name). The process that owns it never releases it: when the
+// process ends, however it ends, Windows abandons the mutex and hands it to
+// the next waiter.
 //
-// The name is in the Global\ namespace: a recorder running as a service in
-// session 0 and a person at the console in session 1 or 2 must meet on the
-// same mutex, and Local\ names are per session. Creating a mutex there needs
-// no privilege (only file mappings do). Whoever creates it gives everyone
-// the right to wait on it, since a service's default rights would keep
-// console users out.
+// Creating a mutex in the Global\ namespace needs no privilege (only file
+// mappings do). Whoever creates it gives everyone the right to wait on it,
+// since a service's default rights would keep console users out.
+//
+// Anyone may create the name first, though: with rights that shut the
+// others out, or as another kind of object. A run that cannot have the
+// mutex then ends, saying why, rather than going on without it. Failing
+// adds no harm that a squatter could not do already, since anyone may hold
+// the mutex itself and keep every run out; going on would let two runs'
+// key sequences mix on one box, and a fallback such as a Local\ mutex
+// would keep apart only the runs of one session, never a service's and a
+// console user's.
 #include <windows.h>
 // windows.h first: sddl.h relies on its types.
 #include <sddl.h>
 
 #include <algorithm>
-#include <charconv>
-#include <cstdint>
 #include <string>
 
 #include "../output_hold.h"
 #include "windows_path.h"
+#include "windows_text.h"
 
 namespace {
 
 // Everyone (WD): SYNCHRONIZE | MUTANT_QUERY_STATE, all that waiting needs.
 constexpr const char* everyone_may_wait = "D:(A;;0x00100001;;;WD)";
-
-// Windows spells one device's path in either case and behind any of its
-// prefixes, and a name may hold no backslash after its namespace and no more
-// than MAX_PATH characters: a hash of the path with its prefix folded and
-// folded to lower case fits all of them. Device paths are ASCII.
-std::string mutex_name(const char* path, int output) {
-    const std::string device = windows_device_path(path);
-    std::uint64_t hash = 0xcbf29ce484222325U;  // 64-bit FNV-1a
-    for (const char* c = device.c_str(); *c != '\0'; ++c) {
-        const char folded = (*c >= 'A' && *c <= 'Z') ? static_cast<char>(*c - 'A' + 'a') : *c;
-        hash ^= static_cast<unsigned char>(folded);
-        hash *= 0x100000001b3U;
-    }
-    char hex[17] = {};
-    std::to_chars(hex, hex + 16, hash, 16);
-    return std::string("Global\\tavoctl-") + hex + "-output-" + std::to_string(output);
-}
 
 HANDLE open_mutex(const std::string& name) {
     PSECURITY_DESCRIPTOR rights = nullptr;
@@ -53,18 +42,25 @@ HANDLE open_mutex(const std::string& name) {
     attributes.lpSecurityDescriptor = rights;
     attributes.bInheritHandle = FALSE;
     HANDLE mutex = CreateMutexExA(&attributes, name.c_str(), 0, SYNCHRONIZE);
+    const DWORD error = GetLastError();
     LocalFree(rights);
+    SetLastError(error);
     return mutex;
+}
+
+output_hold_result refused(std::string* why) {
+    *why = windows_error_text(GetLastError());
+    return output_hold_result::refused;
 }
 
 }  // namespace
 
 // Anyone may take the mutex and keep it: the wait is bounded all the same.
 output_hold_result output_hold_take(const char* path, hid_channel /*channel*/, int output,
-                                    std::chrono::milliseconds wait) {
-    HANDLE mutex = open_mutex(mutex_name(path, output));
+                                    std::chrono::milliseconds wait, std::string* why) {
+    HANDLE mutex = open_mutex(windows_hold_name(path, output));
     if (mutex == nullptr) {
-        return output_hold_result::unavailable;
+        return refused(why);
     }
     const auto wait_ms = std::clamp<std::chrono::milliseconds::rep>(wait.count(), 0, INFINITE - 1);
     const DWORD waited = WaitForSingleObject(mutex, static_cast<DWORD>(wait_ms));
@@ -72,9 +68,11 @@ output_hold_result output_hold_take(const char* path, hid_channel /*channel*/, i
     if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) {
         return output_hold_result::held;  // the handle stays open until the process ends
     }
-    CloseHandle(mutex);
     if (waited == WAIT_TIMEOUT) {
+        CloseHandle(mutex);
         return output_hold_result::busy;
     }
-    return output_hold_result::unavailable;
+    const output_hold_result result = refused(why);
+    CloseHandle(mutex);
+    return result;
 }
