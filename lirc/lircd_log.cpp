@@ -1,5 +1,8 @@
-#include "lircd_log.h"
-
+// Every line the controller library and the driver print goes to lircd's
+// log, as an error, from the moment lircd loads the driver: lircd's standard
+// streams are not ours to write, and may be closed. (The driver creates its
+// handles without debug traces, so all that the library prints is a
+// failure.)
 #include <lirc_driver.h>
 
 #include <string_view>
@@ -22,8 +25,7 @@ bool to_lircd_log(std::FILE* /*stream*/, std::string_view text) {
     return true;
 }
 
-}  // namespace
+// From the moment lircd loads the driver, before it calls anything of it.
+const bool lines_go_to_lircd_log = (set_line_writer(to_lircd_log), true);
 
-void send_library_lines_to_lircd_log() {
-    set_line_writer(to_lircd_log);
-}
+}  // namespace

@@ -16,7 +16,6 @@
 #include <string>
 
 #include "key_code.h"
-#include "lircd_log.h"
 #include "print_line.h"
 #include "send_session.h"
 
@@ -29,7 +28,6 @@ device_choice chosen_device;
 int chosen_output = 0;
 
 int tavo_open(const char* device) {
-    send_library_lines_to_lircd_log();
     try {
         chosen_device = read_device_choice(device);
     } catch (const std::bad_alloc&) {
