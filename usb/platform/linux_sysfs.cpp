@@ -15,7 +15,7 @@ namespace {
 
 // sysfs shows a uevent in one page, and no page of the machines tavoctl is
 // built for is larger than 64 KiB (arm64's largest).
-constexpr std::size_t uevent_read_size = 64 * 1024;
+constexpr std::size_t uevent_read_size = std::size_t{64} * 1024;
 
 struct dir_closer {
     void operator()(DIR* dir) const noexcept { closedir(dir); }
