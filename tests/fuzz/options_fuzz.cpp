@@ -73,7 +73,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     options opts;
     const int result = parse_options(argc, argv.data(), &opts);
     require(argv == given, "the arguments keep their order");
-    require(opts.channel == nullptr || points_into(opts.channel, arguments), "--channel's text is an argument's");
+    require(opts.channel == nullptr || points_into(opts.channel, arguments),
+            "--channel's text is an argument's");
     require(opts.path == nullptr || points_into(opts.path, arguments), "--path's text is an argument's");
     check(result, opts, argv, argc);
     return 0;
