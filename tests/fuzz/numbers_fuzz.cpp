@@ -17,12 +17,15 @@ bool all_digits(std::string_view text) {
 
 void check_command_code(const std::string& text) {
     // sscanf says whether anything converts; strtoul reads the same digits
-    // to their full value, where %x would already have wrapped.
+    // to their full value, where %x would already have wrapped. A negative
+    // number wraps even there (-FFFFFFFFFFFFF214 is 0DEC): only -0 fits.
     unsigned converted = 0;
     const bool converts = std::sscanf(text.c_str(), "%x", &converted) == 1;
     errno = 0;
     const unsigned long value = std::strtoul(text.c_str(), nullptr, 16);
-    const bool fits = errno != ERANGE && value <= 0xFFFF;
+    const std::size_t sign = text.find_first_not_of(" \t\n\v\f\r");
+    const bool negative = sign != std::string::npos && text[sign] == '-';
+    const bool fits = errno != ERANGE && value <= 0xFFFF && (!negative || value == 0);
     std::uint16_t code = 0xBEEF;
     const bool read = read_command_code(text.c_str(), &code);
     require(read == (converts && fits), "a code is read exactly when %x reads it within 16 bits");
