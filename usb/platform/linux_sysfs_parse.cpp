@@ -1,5 +1,7 @@
 #include "linux_sysfs_parse.h"
 
+#include <charconv>
+
 namespace {
 
 constexpr std::string_view hidraw_prefix = "hidraw";
@@ -35,38 +37,17 @@ char32_t decode_one(std::string_view text, std::size_t& pos) {
     return cp;
 }
 
-constexpr int hex_digit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 // `text` as one hexadecimal number of 16 bits, leading zeros allowed (the
 // kernel writes 4 or 8 digits). No sign, no white space, nothing after it:
 // an ID that is more than that is not one we know, not one to cut down.
 bool read_hex16(std::string_view text, std::uint16_t* value) {
-    if (text.empty()) {
+    const char* const end = text.data() + text.size();
+    std::uint16_t number = 0;
+    const auto [stop, error] = std::from_chars(text.data(), end, number, 16);
+    if (error != std::errc() || stop != end) {
         return false;
     }
-    unsigned number = 0;
-    for (const char c : text) {
-        const int digit = hex_digit(c);
-        if (digit < 0) {
-            return false;
-        }
-        number = number * 16 + static_cast<unsigned>(digit);
-        if (number > 0xFFFF) {
-            return false;
-        }
-    }
-    *value = static_cast<std::uint16_t>(number);
+    *value = number;
     return true;
 }
 
