@@ -46,28 +46,24 @@ struct hid_ids {
 hid_ids reference_ids(std::string_view uevent) {
     for (std::size_t start = 0; start < uevent.size();) {
         const std::size_t end = std::min(uevent.find('\n', start), uevent.size());
-        const std::string_view line = uevent.substr(start, end - start);
+        const std::string line(uevent.substr(start, end - start));
         start = end + 1;
         if (!line.starts_with("HID_ID=") || !all_of(line.substr(7), "0123456789abcdefABCDEF:")) {
             continue;
         }
-        std::vector<std::string> fields(1);
-        for (const char c : line.substr(7)) {
-            if (c == ':') {
-                fields.emplace_back();
-            } else {
-                fields.back().push_back(c);
-            }
-        }
-        bool fit = fields.size() == 3;
-        std::vector<unsigned long> values;
-        for (const std::string& field : fields) {
+        // Hexadecimal digits and colons only: strtoul reads them as they stand.
+        unsigned long ids[3] = {};
+        const char* field = line.c_str() + 7;
+        bool fit = true;
+        for (std::size_t i = 0; i < 3 && fit; ++i) {
+            char* stop = nullptr;
             errno = 0;
-            values.push_back(std::strtoul(field.c_str(), nullptr, 16));
-            fit = fit && !field.empty() && errno != ERANGE && values.back() <= 0xFFFF;
+            ids[i] = std::strtoul(field, &stop, 16);
+            fit = stop != field && errno != ERANGE && ids[i] <= 0xFFFF && *stop == (i < 2 ? ':' : '\0');
+            field = stop + 1;
         }
         if (fit) {
-            return {true, static_cast<std::uint16_t>(values[1]), static_cast<std::uint16_t>(values[2])};
+            return {true, static_cast<std::uint16_t>(ids[1]), static_cast<std::uint16_t>(ids[2])};
         }
     }
     return {};
