@@ -13,7 +13,8 @@
 
 namespace {
 
-// More arguments than any combination of the options can use.
+// Room for every option with its value, and codes after them: more arguments
+// only repeat what these can already hold.
 constexpr std::size_t max_arguments = 40;
 
 bool points_into(const char* text, const std::vector<std::string>& arguments) {
