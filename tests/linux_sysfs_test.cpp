@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "../usb/platform/linux_sysfs_parse.h"
 #include "run_process.h"
 
 namespace {
@@ -58,6 +59,8 @@ TEST_F(sysfs_tree, hidraw_nodes_come_in_numeric_order) {
     }
     fs::create_directories(fs::path(root) / "class/hidraw/hidrawx");
     fs::create_directories(fs::path(root) / "class/hidraw/other3");
+    fs::create_directories(fs::path(root) / "class/hidraw/hidraw");
+    fs::create_directories(fs::path(root) / "class/hidraw/hidraw99999999999");  // past a 32-bit long
     EXPECT_EQ(linux_hidraw_names(root),
               (std::vector<std::string>{"hidraw0", "hidraw1", "hidraw2", "hidraw10", "hidraw11"}));
 }
@@ -118,11 +121,19 @@ TEST_F(sysfs_tree, ids_come_from_the_hid_devices_uevent) {
         std::uint16_t vendor;
         std::uint16_t product;
     };
+    // A line's middle is no line's start, however far in it is (255 bytes: a
+    // reader in fixed chunks takes the next for one).
+    const std::string long_line = "HID_NAME=" + std::string(246, 'x') + "HID_ID=0003:00006666:0000F100\n";
     const std::vector<row> rows = {
         {"DRIVER=hid-generic\nHID_ID=0003:00006666:0000F100\nHID_NAME=Tavo\n", true, 0x6666, 0xF100},
         {"HID_ID=0005:0000046D:0000B023\n", true, 0x046D, 0xB023},
         {"DRIVER=hid-generic\n", false, 0, 0},
         {nullptr, false, 0, 0},
+        // IDs past 16 bits are some other device's, never cut down to a controller's.
+        {"HID_ID=0003:00016666:0000F100\n", false, 0, 0},
+        {"HID_ID=0003:1000000000006666:0000F100\n", false, 0, 0},
+        {"HID_ID=0003:-0000999A:0000F100\n", false, 0, 0},
+        {long_line.c_str(), false, 0, 0},
     };
     unsigned minor = 0;
     for (const auto& r : rows) {

@@ -39,6 +39,7 @@ TEST(read_command_code, rejects_what_does_not_fit_or_does_not_convert) {
                             "10000",
                             "100000000",
                             "-FFFFFFFF",
+                            "-FFFFFFFFFFFFF214",  // 0DEC once negated in 64 bits
                             "-1x",
                             "FFFFFFFFFFFFFFFFFFFF1",
                             "+-1",

@@ -33,7 +33,3 @@ bool linux_hidraw_ids(const std::string& sysfs_root, const std::string& name, st
 
 // Whether the character device major:minor is a hidraw node.
 bool linux_is_hidraw(const std::string& sysfs_root, unsigned major, unsigned minor);
-
-// Converts UTF-8 into UTF-16 units, as much as fits; invalid bytes become
-// U+FFFD. Returns the number of units stored (no terminator is added).
-std::size_t utf8_to_utf16(std::string_view text, std::span<std::uint16_t> units);
