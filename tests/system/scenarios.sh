@@ -353,7 +353,7 @@ reports ctl0 "$(cmd 0 000d)"
 # No controller: the send fails with tavoctl's words in lircd's log and
 # lircd's error to the client, and lircd goes on serving.
 lirc_scenario lirc_no_controller "" \
-  "irsend SEND_ONCE tavo KEY_1; echo \"status \$?\"; irsend LIST tavo '' | head -n 1"
+  "irsend SEND_ONCE tavo KEY_1; echo \"status \$?\"; irsend LIST tavo '' | sed -n 1p"
 stdout "transmission failed" "" "status 1" "0000000000000080 TAVO"
 stderr "Error running command: Input/output error" \
   "Error: tavo_usb_opendevice('/dev/hidraw0'): No such file or directory" \
