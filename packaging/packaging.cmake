@@ -6,7 +6,6 @@ set(packaging_dir ${PROJECT_SOURCE_DIR}/packaging)
 set(CPACK_PACKAGE_NAME tavoctl)
 set(CPACK_PACKAGE_VENDOR "The tavoctl authors")
 set(CPACK_PACKAGE_CONTACT "The tavoctl authors <tavoctl@example.org>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "send key codes and channel changes to a Tavo USB controller")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_STRIP_FILES ON)
 
@@ -17,28 +16,46 @@ if(WIN32)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME tavoctl-${PROJECT_VERSION}-windows-x64)
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+  set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "send key codes and channel changes to a Tavo USB controller")
 else()
-  install(TARGETS tavoctl RUNTIME DESTINATION bin)
-  install(FILES ${packaging_dir}/tavoctl.1 DESTINATION share/man/man1)
-  install(FILES ${packaging_dir}/60-tavoctl.rules DESTINATION lib/udev/rules.d)
+  # Two packages: tavoctl, and tavoctl-lirc with the lircd driver where it
+  # is built; tavoctl itself needs nothing of LIRC.
+  install(TARGETS tavoctl RUNTIME DESTINATION bin COMPONENT tavoctl)
+  install(FILES ${packaging_dir}/tavoctl.1 DESTINATION share/man/man1 COMPONENT tavoctl)
+  install(FILES ${packaging_dir}/60-tavoctl.rules DESTINATION lib/udev/rules.d COMPONENT tavoctl)
   install(FILES ${packaging_dir}/tavoctl.bash-completion
-          DESTINATION share/bash-completion/completions RENAME tavoctl)
-  install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION share/doc/tavoctl)
+          DESTINATION share/bash-completion/completions RENAME tavoctl COMPONENT tavoctl)
+  install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION share/doc/tavoctl
+          COMPONENT tavoctl)
+  set(CPACK_COMPONENTS_ALL tavoctl)
+  if(TAVOCTL_LIRC_BUILT)
+    install(TARGETS tavo_lirc LIBRARY DESTINATION ${TAVOCTL_LIRC_PLUGIN_DIR} COMPONENT lirc)
+    # Where Debian's lircd.conf includes remotes from, whatever the prefix:
+    # lircd reads nothing else. A conffile: the lines a user adds stay.
+    install(FILES ${packaging_dir}/lirc/tavo.lircd.conf DESTINATION /etc/lirc/lircd.conf.d COMPONENT lirc)
+    list(APPEND CPACK_COMPONENTS_ALL lirc)
+  endif()
 
   set(CPACK_GENERATOR DEB)
+  set(CPACK_DEB_COMPONENT_INSTALL ON)
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-  # tavoctl_1.0.0_amd64.deb; the ARM cross builds' toolchain files set
-  # CPACK_DEBIAN_PACKAGE_ARCHITECTURE (arm64, armhf), which dpkg would take
-  # from the build machine.
+  # tavoctl_1.0.0_amd64.deb and tavoctl-lirc_1.0.0_amd64.deb; the ARM cross
+  # builds' toolchain files set CPACK_DEBIAN_PACKAGE_ARCHITECTURE (arm64,
+  # armhf), which dpkg would take from the build machine.
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-  # Depends from the libraries tavoctl links. For an ARM build dpkg-shlibdeps
-  # finds them as this machine's foreign-architecture packages (libc6:arm64
-  # and so on, tools/install-deps arm): the cross toolchains' own copies under
-  # /usr/<triple> would name the -cross packages, without versions.
+  # Depends from the libraries each package's binaries link. For an ARM build
+  # dpkg-shlibdeps finds them as this machine's foreign-architecture packages
+  # (libc6:arm64 and so on, tools/install-deps arm): the cross toolchains'
+  # own copies under /usr/<triple> would name the -cross packages, without
+  # versions.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  string(CONCAT CPACK_PACKAGE_DESCRIPTION
+  set(CPACK_DEBIAN_TAVOCTL_PACKAGE_NAME tavoctl)
+  # Each package's first line is its summary: no summary of the whole
+  # project is set for them, or CPack would put it first in both.
+  string(CONCAT CPACK_DEBIAN_TAVOCTL_DESCRIPTION
+      "send key codes and channel changes to a Tavo USB controller\n"
       "tavoctl drives the Tavo USB controller (USB HID, 6666:f100), whose two\n"
       "outputs relay key codes to TV set-top boxes. It sends raw key codes,\n"
       "changes channel with the complete key sequence and its pause, and uploads\n"
@@ -47,13 +64,27 @@ else()
       "controllers, and names them under /dev/tavo/ by USB port and serial.")
   # The udev rule takes effect on install and removal; both fail soft where
   # udev is not running.
-  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${packaging_dir}/deb/postinst ${packaging_dir}/deb/postrm)
+  set(CPACK_DEBIAN_TAVOCTL_PACKAGE_CONTROL_EXTRA ${packaging_dir}/deb/postinst ${packaging_dir}/deb/postrm)
+  set(CPACK_DEBIAN_LIRC_PACKAGE_NAME tavoctl-lirc)
+  # The driver sends to the controllers that tavoctl's udev rule names under
+  # /dev/tavo/, the same way tavoctl does.
+  set(CPACK_DEBIAN_LIRC_PACKAGE_DEPENDS "lirc, tavoctl (= ${PROJECT_VERSION})")
+  set(CPACK_DEBIAN_LIRC_PACKAGE_SECTION utils)
+  set(CPACK_DEBIAN_LIRC_PACKAGE_CONTROL_EXTRA ${packaging_dir}/lirc/conffiles)
+  string(CONCAT CPACK_DEBIAN_LIRC_DESCRIPTION
+      "lircd driver for the Tavo USB controller\n"
+      "The lircd driver tavo lets every LIRC client (irsend, lirc_client\n"
+      "programs, lircd's TCP port) send keys to the TV set-top boxes on the two\n"
+      "outputs of a Tavo USB controller, one transmitter each, taking turns with\n"
+      "tavoctl runs for the same output. It comes with remotes for the keys of\n"
+      "Tavo and Tavo+ boxes. The driver links LIRC's library and is therefore\n"
+      "distributed under the GNU GPL, version 2 or later.")
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
-  # Debian's layout inside the staged tree: the copyright file in place of
+  # Debian's layout inside the staged trees: the copyright file in place of
   # LICENSE, the changelog, the manual page compressed.
   set(CPACK_TAVOCTL_PACKAGING_DIR ${packaging_dir})
   set(CPACK_PRE_BUILD_SCRIPTS ${packaging_dir}/deb/stage.cmake)
-  # lintian 2.116 (Debian 12) on the result, which tools/check runs, reports
+  # lintian 2.116 (Debian 12) on the results, which tools/check runs, reports
   # neither errors nor warnings, for amd64, arm64 and armhf alike. Its
   # informational tags about hardening go away with cmake/hardening.cmake;
   # what remains with --info is binary-has-unneeded-section .comment: cpack

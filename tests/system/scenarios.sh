@@ -19,6 +19,11 @@
 #   fault unplug GADGET N         GADGET is unplugged once N reports arrived
 #   fault kill GADGET N ARG...    first a run with ARG... (no spaces), killed
 #                                 with SIGKILL once GADGET got N reports
+#   fault replug GADGET N PIDFILE GADGET is unplugged once N reports arrived,
+#                                 with the process in PIDFILE (a guest path)
+#                                 stopped meanwhile, then plugged in again
+#   fault freeze GADGET N PIDFILE the process in PIDFILE is stopped once GADGET
+#                                 got N reports, for the run to go on with
 #   at_once ARG...                one more run (ARG... without spaces), started
 #                                 together with the scenario's own; all must
 #                                 end with status 0 and print nothing
@@ -249,11 +254,12 @@ ctl0_link=/dev/tavo/by-path/platform-dummy_hcd.1-usb-0:1:1.0  # ctl0 is the test
 scenario udev_rule_from_the_package "ctl0 other" --
 userland
 skip wine "the udev rule is Linux's"
-# shellcheck disable=SC2154 # deb: set by tests/system/run
+# shellcheck disable=SC2154 # deb, lirc_deb: set by tests/system/run
 [ -n "$deb" ] || skip linux "no .deb to install (--deb FILE)"
 # udevadm ignores requests in a chroot unless told that this one is meant.
+# The lircd driver's package comes along, for the scenarios after this one.
 before "export SYSTEMD_IGNORE_CHROOT=1; /lib/systemd/systemd-udevd --daemon &&
-dpkg -i '$deb' >/dev/null && udevadm settle --timeout=30"
+dpkg -i '$deb' $lirc_deb >/dev/null && udevadm settle --timeout=30"
 # Each argument of 'runs' takes one line: the script is built on one.
 check="stat -c '%G %a' \"\$(readlink -f '$ctl0_link')\" /dev/hidraw1; ls /dev/tavo/by-serial; "
 check+="setpriv --reuid=1000 --regid=1000 --groups=46 /usr/bin/tavoctl --path '$ctl0_link' 0001; "
@@ -267,3 +273,137 @@ stdout "plugdev 660" "root 600" "1" "in plugdev: 0" \
 stderr "tavo_usb_opendevice('$ctl0_link'): Permission denied" \
   "unable to open tavo controller at '$ctl0_link'"
 reports ctl0 "$(cmd 0 0001)"
+
+# --- lircd ---------------------------------------------------------------
+# Debian's own lircd and irsend, with the tavo driver from the package that
+# the scenario before installed, set up as README says (see
+# guest/with_lircd, which adds lircd's warnings and errors to stderr).
+
+# lirc_scenario NAME "GADGET..." CLIENT [SETTING...]: CLIENT, a shell command
+# line, against lircd with driver tavo and SETTING... (default: the first
+# gadget's hidraw node as its device).
+lirc_scenario() {
+  local name=$1 plug=$2 client=$3
+  shift 3
+  scenario "$name" "$plug" --
+  userland
+  skip wine "the lircd driver is the Linux build's"
+  # shellcheck disable=SC2154 # lirc_deb: set by tests/system/run
+  [ -n "$lirc_deb" ] || skip linux "no tavoctl-lirc package (it needs liblirc-dev to build)"
+  [ $# -gt 0 ] || set -- "device = /dev/hidraw0"
+  runs /bin/sh "$testbed_dir/guest/with_lircd" "$@" -- "$client"
+}
+digits() {  # digits OUTPUT BASE: the command reports of keys 0 to 9 of a code set
+  local digit
+  for digit in 0 1 2 3 4 5 6 7 8 9; do
+    echo "$(cmd "$1" "$(printf '%04x' $(($2 + digit)))")"
+  done
+}
+all_keys="TAVO KEY_0 KEY_1 KEY_2 KEY_3 KEY_4 KEY_5 KEY_6 KEY_7 KEY_8 KEY_9 BACKUP"
+
+# Every key of both remotes, to both outputs: transmitter 1 is output 0,
+# transmitter 2 output 1, and the choice stays from one client to the next.
+lirc_scenario lirc_both_key_sets_to_both_outputs "ctl0" \
+  "irsend SEND_ONCE tavo $all_keys && irsend SET_TRANSMITTERS 2 && irsend SEND_ONCE tavo+ $all_keys && \
+irsend SET_TRANSMITTERS 1 && irsend SEND_ONCE tavo+ KEY_5 && irsend SET_TRANSMITTERS 2 && \
+irsend SEND_ONCE tavo KEY_7"
+mapfile -t plain < <(digits 0 0)
+mapfile -t plus < <(digits 1 0x0c00)
+reports ctl0 "$(cmd 0 0080)" "${plain[@]}" "$(cmd 0 0083)" "$(cmd 1 0c80)" "${plus[@]}" "$(cmd 1 0c83)" \
+  "$(cmd 0 0c05)" "$(cmd 1 0007)"
+
+# A channel change as README gives it: 'Tavo' and the digits, the pause, 'Backup'.
+lirc_scenario lirc_channel_change "ctl0" \
+  "irsend SEND_ONCE tavo+ TAVO KEY_3 KEY_5 KEY_6 && sleep 2 && irsend SEND_ONCE tavo+ BACKUP"
+reports ctl0 "$(cmd 0 0c80)" "$(cmd 0 0c03)" "$(cmd 0 0c05)" "$(cmd 0 0c06)" "$(cmd 0 0c83)"
+pause ctl0 4 2000
+
+# Whatever a client asks that the driver cannot do is an error to it, and
+# nothing is sent; keys a user added to the remote file go out, and a
+# mistyped one (over 16 bits) does not. A driver option, whatever its bytes,
+# is quoted in the log without them.
+lirc_scenario lirc_refusals "ctl0" \
+  "for request in 'SEND_ONCE tavo KEY_OK' 'SEND_ONCE nosuch KEY_1' 'SEND_ONCE tavo KEY_POWER' \
+'SET_TRANSMITTERS 1 2' 'SET_TRANSMITTERS 3'; do irsend \$request; echo \"\$request: \$?\"; done; \
+python3 -c 'import socket; s = socket.socket(socket.AF_UNIX); s.connect(\"/run/lirc/lircd\"); \
+s.settimeout(30); s.sendall(b\"DRV_OPTION \\x1b[2Jkey v\\n\"); s.shutdown(socket.SHUT_WR); \
+print(b\"\\nERROR\\n\" in b\"\".join(iter(lambda: s.recv(4096), b\"\")))'; \
+irsend SEND_ONCE tavo KEY_MUTE"
+before "sed -i 's/^ *BACKUP .*/&\n    KEY_MUTE 0x000D\n    KEY_POWER 0x1000C/' /etc/lirc/lircd.conf.d/tavo.lircd.conf"
+stdout "unknown command: \"KEY_OK\"" "" "SEND_ONCE tavo KEY_OK: 1" \
+  "unknown remote: \"nosuch\"" "" "SEND_ONCE nosuch KEY_1: 1" \
+  "transmission failed" "" "SEND_ONCE tavo KEY_POWER: 1" \
+  "SET_TRANSMITTERS 1 2: 1" "SET_TRANSMITTERS 3: 1" "True"
+stderr "Error running command: Input/output error" "Error running command: Input/output error" \
+  "Error running command: Input/output error" "Error running command: Input/output error" \
+  "Error running command: Input/output error" \
+  "Error: error processing command: SEND_ONCE tavo KEY_OK" "Error: unknown command: \"KEY_OK\"" \
+  "Error: error processing command: SEND_ONCE nosuch KEY_1" "Error: unknown remote: \"nosuch\"" \
+  "Error: Invalid command code: 'KEY_POWER' (0x1000c in remote 'tavo'): the controller takes 16 bits" \
+  "Error: error processing command: SEND_ONCE tavo KEY_POWER" "Error: transmission failed" \
+  "Error: tavo: no transmitter mask 3: transmitter 1 is output 0, transmitter 2 output 1, one at a time" \
+  "Error: error processing command: SET_TRANSMITTERS 1 2" "Error: error - maximum of 4 transmitters" \
+  "Error: tavo: no transmitter mask 4: transmitter 1 is output 0, transmitter 2 output 1, one at a time" \
+  "Error: error processing command: SET_TRANSMITTERS 3" "Error: error - maximum of 4 transmitters" \
+  "Error: tavo: no driver option '?[2Jkey'" "Warning: Cannot set driver option" \
+  "Error: error processing command: DRV_OPTION "$'\e'"[2Jkey v" \
+  "Error: Cannot set driver option, code: N"
+reports ctl0 "$(cmd 0 000d)"
+
+# No controller: the send fails with tavoctl's words in lircd's log and
+# lircd's error to the client, and lircd goes on serving.
+lirc_scenario lirc_no_controller "" \
+  "irsend SEND_ONCE tavo KEY_1; echo \"status \$?\"; irsend LIST tavo '' | sed -n 1p"
+stdout "transmission failed" "" "status 1" "0000000000000080 TAVO"
+stderr "Error running command: Input/output error" \
+  "Error: tavo_usb_opendevice('/dev/hidraw0'): No such file or directory" \
+  "Error: unable to open tavo controller at '/dev/hidraw0'" \
+  "Error: error processing command: SEND_ONCE tavo KEY_1" "Error: transmission failed"
+
+# A controller that stops taking reports: the fifth key times out in the
+# kernel after 5 s, and that is the client's error.
+lirc_scenario lirc_stalled_controller "ctl0" \
+  "irsend SEND_ONCE tavo KEY_1 KEY_2 KEY_3 KEY_4 KEY_5 KEY_6; echo \"status \$?\"" "device = 0"
+fault stall ctl0
+stdout "transmission failed" "" "status 1"
+stderr "Error running command: Input/output error" "Error: WriteFile failed (0 / 0) : 110" \
+  "Error: tavo_usb_sendcommand failed: Connection timed out" \
+  "Error: error processing command: SEND_ONCE tavo KEY_5" "Error: transmission failed"
+reports ctl0 "$(cmd 0 0001)" "$(cmd 0 0002)" "$(cmd 0 0003)" "$(cmd 0 0004)"
+
+# Unplugged after one client's key and plugged in again: the next client's
+# key finds it, lircd untouched. Controller 0, as the device setting may say.
+lirc_scenario lirc_replugged_between_clients "ctl0" \
+  "irsend SEND_ONCE tavo KEY_1 && irsend SEND_ONCE tavo KEY_2" "device = 0"
+fault replug ctl0 1 /userland/run/lirc/client.pid
+reports ctl0 "$(cmd 0 0001)" "$(cmd 0 0002)"
+
+# A tavoctl run holds its output through its pause: an irsend for the same
+# output, started once the run is under way, waits for it.
+lirc_scenario lirc_waits_for_tavoctl "ctl0" \
+  "tavoctl --debug --pause 3000 --channel 1 >/run/lirc/tavoctl.out 2>&1 & \
+tries=0; until grep -q 'sending cmd 0001' /run/lirc/tavoctl.out || [ \$tries -gt 600 ]; do \
+tries=\$((tries + 1)); sleep 0.05; done; irsend SEND_ONCE tavo KEY_7 KEY_8; wait"
+reports ctl0 "$(cmd 0 0080)" "$(cmd 0 0001)" "$(cmd 0 0083)" "$(cmd 0 0007)" "$(cmd 0 0008)"
+pause ctl0 2 3000
+
+# And an irsend holds its output from its first key to its last: lircd,
+# stopped right at the first, keeps a tavoctl run waiting, which goes only
+# once irsend's keys have all gone.
+lirc_scenario lirc_holds_its_keys_together "ctl0" \
+  "irsend SEND_ONCE tavo KEY_7 KEY_8 KEY_9 & lircd=\$(cat /run/lirc/lircd.pid); \
+tries=0; until [ \"\$(cut -d' ' -f3 /proc/\$lircd/stat)\" = T ] || [ \$tries -gt 600 ]; do \
+tries=\$((tries + 1)); sleep 0.05; done; \
+tavoctl --debug --channel 1 >/run/lirc/tavoctl.out 2>&1 & \
+tries=0; until grep -q 'Waiting for another run' /run/lirc/tavoctl.out || [ \$tries -gt 600 ]; do \
+tries=\$((tries + 1)); sleep 0.05; done; kill -CONT \$lircd; wait; grep 'Waiting for another' /run/lirc/tavoctl.out"
+fault freeze ctl0 1 /userland/run/lirc/lircd.pid
+stdout "Waiting for another run to finish with output 0..."
+reports ctl0 "$(cmd 0 0007)" "$(cmd 0 0008)" "$(cmd 0 0009)" "$(cmd 0 0080)" "$(cmd 0 0001)" "$(cmd 0 0083)"
+pause ctl0 5 2000
+
+# A recorder on another machine: lircd's TCP port, here on the guest's loopback.
+lirc_scenario lirc_over_tcp "ctl0" "irsend -a 127.0.0.1:8765 SEND_ONCE tavo+ KEY_4 KEY_2" \
+  "device = /dev/hidraw0" "listen = 127.0.0.1:8765"
+before "ip link set lo up"
+reports ctl0 "$(cmd 0 0c04)" "$(cmd 0 0c02)"
