@@ -12,7 +12,6 @@
 
 #include <cerrno>
 #include <cstdint>
-#include <new>
 #include <string>
 
 #include "key_code.h"
@@ -28,12 +27,7 @@ device_choice chosen_device;
 int chosen_output = 0;
 
 int tavo_open(const char* device) {
-    try {
-        chosen_device = read_device_choice(device);
-    } catch (const std::bad_alloc&) {
-        print_error("tavo: out of memory\n");
-        return ENOMEM;
-    }
+    chosen_device = read_device_choice(device);
     return default_open(device);
 }
 
@@ -89,29 +83,25 @@ int set_transmitters(const void* arg) {
 }
 
 int tavo_drvctl(unsigned int command, void* arg) {
-    try {
-        switch (command) {
-            case LIRC_SET_TRANSMITTER_MASK:
-                return set_transmitters(arg);
-            case DRVCTL_SET_OPTION: {
-                if (arg == nullptr) {
-                    return DRV_ERR_BAD_VALUE;
-                }
-                const auto* option = static_cast<const option_t*>(arg);
-                print_error("tavo: no driver option '%s'\n",
-                            printable_field(option->key, sizeof option->key).c_str());
-                return DRV_ERR_BAD_OPTION;
+    switch (command) {
+        case LIRC_SET_TRANSMITTER_MASK:
+            return set_transmitters(arg);
+        case DRVCTL_SET_OPTION: {
+            if (arg == nullptr) {
+                return DRV_ERR_BAD_VALUE;
             }
-            default:
-                return DRV_ERR_NOT_IMPLEMENTED;
+            const auto* option = static_cast<const option_t*>(arg);
+            print_error("tavo: no driver option '%s'\n",
+                        printable_field(option->key, sizeof option->key).c_str());
+            return DRV_ERR_BAD_OPTION;
         }
-    } catch (const std::bad_alloc&) {
-        print_error("tavo: out of memory\n");
-        return DRV_ERR_INTERNAL;
+        default:
+            return DRV_ERR_NOT_IMPLEMENTED;
     }
 }
 
-// lircd is C: nothing may leave these functions by an exception.
+// lircd is C: nothing may leave the driver's functions by an exception, and
+// the only one they can meet is memory running out.
 template <auto function, auto failure, typename... Args>
 auto guarded(Args... args) noexcept {
     try {
@@ -135,7 +125,7 @@ const struct driver tavo_driver = {
     .send_func = guarded<tavo_send, 0, struct ir_remote*, struct ir_ncode*>,
     .rec_func = nullptr,
     .decode_func = nullptr,
-    .drvctl_func = tavo_drvctl,
+    .drvctl_func = guarded<tavo_drvctl, DRV_ERR_INTERNAL, unsigned int, void*>,
     .readdata = nullptr,
     .name = "tavo",
     .resolution = 0,
