@@ -81,7 +81,8 @@ void tavo_usb_printmanufacturer(const tavo_usb_handle* handle);
 inline constexpr std::chrono::milliseconds tavo_hold_wait_bound = std::chrono::seconds(30);
 
 // Keeps other runs off `output` of the open controller until this process
-// ends, waiting first while another run holds it (said on stdout with debug
+// ends (on Linux, until the handle is freed, which is how the lircd driver
+// lets go between its clients), waiting first while another run holds it (said on stdout with debug
 // on), for at most `wait`. Goes on without the hold where the platform offers
 // none; fails when the platform refuses it (someone else took its name on
 // Windows) and when the other run keeps the output all through the wait.
