@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "print_line.h"
 #include "send_code.h"
+#include "streams.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "print_line.h"
+#include "streams.h"
 
 namespace {
 

@@ -1,5 +1,4 @@
 // tavoctl: sends key codes, channel changes and the setup to a Tavo controller.
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -7,35 +6,20 @@
 
 #include "channel.h"
 #include "list.h"
-#include "locale_charset.h"
 #include "numbers.h"
 #include "options.h"
 #include "pacing.h"
-#include "print_line.h"
+#include "platform.h"
 #include "send_code.h"
 #include "setup.h"
 #include "streams.h"
 #include "tavo_usb.h"
 #include "usage.h"
 
-#ifdef TAVOCTL_FAKE
-// Only the build on the fake controller has this: its scenario may shorten
-// the wait, so that the tests of giving up need not take the full bound.
-std::chrono::milliseconds fake_hold_wait();
-#endif
-
 namespace {
 
 // Passed through to the handle; the library keeps it for its callers.
 constexpr int handle_creation_param = 1000;
-
-std::chrono::milliseconds hold_wait() {
-#ifdef TAVOCTL_FAKE
-    return fake_hold_wait();
-#else
-    return tavo_hold_wait_bound;
-#endif
-}
 
 // The controller the run is for: the one at --path, or number --controller.
 // Returns only when it is open.
@@ -75,7 +59,7 @@ void check_before_waiting(const options& opts, int argc, char** argv) {
 }
 
 // Everything but the end: returns the status, or leaves through exit(1).
-int run(int argc, char** argv) {
+int run(int argc, char** argv, text_charset charset) {
     const char* program = (argc > 0 && argv[0] != nullptr) ? argv[0] : "tavoctl";
 
     options opts;
@@ -102,6 +86,8 @@ int run(int argc, char** argv) {
         print_error("unable to create tavo controller handle %d\n", opts.controller);
         std::exit(1);
     }
+    tavo_usb_setlines(handle, standard_streams());
+    handle->charset = charset;
     if (opts.list != 0) {
         list_controllers(handle);
         tavo_usb_free(handle);
@@ -115,7 +101,7 @@ int run(int argc, char** argv) {
     check_before_waiting(opts, argc, argv);
     // Held from before the first report until the process ends: the gaps and
     // the pause included, so no other run's keys come between ours.
-    if (tavo_usb_holdoutput(handle, opts.output, hold_wait()) != 0) {
+    if (tavo_usb_holdoutput(handle, opts.output, tavo_hold_wait_bound) != 0) {
         std::exit(1);
     }
     report_pacing pacing;
@@ -143,11 +129,11 @@ int run(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     set_up_streams();
-    set_up_device_text_charset();
+    const text_charset charset = platform_text_charset();
     // The library lets no exception out; the front end's own texts (usage,
     // help, the list's fields) may still find memory exhausted.
     try {
-        return run_status(run(argc, argv));
+        return run_status(run(argc, argv, charset));
     } catch (const std::bad_alloc&) {
         print_error("tavoctl: out of memory\n");
         return 1;

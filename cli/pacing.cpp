@@ -3,8 +3,8 @@
 #include <chrono>
 #include <thread>
 
-#include "print_line.h"
 #include "send_code.h"
+#include "streams.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "print_line.h"
+#include "streams.h"
 
 int debug_flag = 0;
 

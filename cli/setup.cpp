@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "print_line.h"
+#include "streams.h"
 
 void send_setup(const tavo_usb_handle* handle, int output) {
     const tavo_usb_config config = compiled_setup;

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "print_line.h"
+#include "streams.h"
 
 namespace {
 
@@ -43,12 +43,12 @@ std::string usage_text(const std::string& program) {
 
 // Each text leaves in one write, so that no line of it is torn.
 void usage(const char* program) {
-    write_lines(stderr, usage_text(program));
+    print_text(tavo_usb_stream::err, usage_text(program));
 }
 
 void help(const char* program) {
-    write_lines(
-        stdout,
+    print_text(
+        tavo_usb_stream::out,
         usage_text(program) +
             "Other options:\n"
             "\n"

@@ -1,19 +1,15 @@
-// Every line the controller library and the driver print goes to lircd's
-// log, as an error, from the moment lircd loads the driver: lircd's standard
-// streams are not ours to write, and may be closed. (The driver creates its
-// handles without debug traces, so all that the library prints is a
-// failure.)
+#include "lircd_log.h"
+
 #include <lirc_driver.h>
 
+#include <cstdarg>
 #include <string_view>
-
-#include "print_line.h"
 
 namespace {
 
 // One log entry per line; lircd's log adds its own line ends. What lircd
 // does with it is lircd's: the line counts as written.
-bool to_lircd_log(std::FILE* /*stream*/, std::string_view text) {
+bool to_lircd_log(void* /*context*/, tavo_usb_stream /*stream*/, std::string_view text) {
     while (!text.empty()) {
         const std::size_t end = text.find('\n');
         const std::string_view line = text.substr(0, end);
@@ -25,7 +21,15 @@ bool to_lircd_log(std::FILE* /*stream*/, std::string_view text) {
     return true;
 }
 
-// From the moment lircd loads the driver, before it calls anything of it.
-const bool lines_go_to_lircd_log = (set_line_writer(to_lircd_log), true);
-
 }  // namespace
+
+tavo_usb_lines lircd_log() {
+    return tavo_usb_lines{to_lircd_log, nullptr};
+}
+
+void driver_error(const char* format, ...) noexcept {
+    std::va_list args;
+    va_start(args, format);
+    write_line_v(lircd_log(), tavo_usb_stream::err, format, args);
+    va_end(args);
+}

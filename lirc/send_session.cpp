@@ -1,11 +1,13 @@
 #include "send_session.h"
 
+#include <cerrno>
 #include <condition_variable>
 #include <csignal>
+#include <cstring>
 #include <mutex>
 #include <thread>
 
-#include "print_line.h"
+#include "lircd_log.h"
 #include "tavo_usb.h"
 
 namespace {
@@ -92,24 +94,25 @@ struct session_state {
     bool open_locked(const device_choice& device, int new_output) {
         if (!library_ready) {
             if (tavo_usb_initalise() != 0) {
-                print_error("tavo_usb_initalise failed\n");
+                driver_error("tavo_usb_initalise failed\n");
                 return false;
             }
             library_ready = true;
         }
         handle = tavo_usb_create(0, handle_creation_param);
         if (handle == nullptr) {
-            print_error("unable to create tavo controller handle %d\n", device.number);
+            driver_error("unable to create tavo controller handle %d\n", device.number);
             return false;
         }
+        tavo_usb_setlines(handle, lircd_log());
         if (device.by_number) {
             if (tavo_usb_finddevice(handle, device.number) != 0) {
-                print_error("unable to find tavo controller number %d\n", device.number);
+                driver_error("unable to find tavo controller number %d\n", device.number);
                 close_locked();
                 return false;
             }
         } else if (tavo_usb_opendevice(handle, device.path.c_str()) != 0) {
-            print_error("unable to open tavo controller at '%s'\n", device.path.c_str());
+            driver_error("unable to open tavo controller at '%s'\n", device.path.c_str());
             close_locked();
             return false;
         }
@@ -133,14 +136,14 @@ int session_send(const device_choice& device, int output, std::uint16_t code) {
             state.close_locked();
         }
         if (!state.start_ender()) {
-            print_error("tavo: no thread to end sessions with: keys are not sent\n");
+            driver_error("tavo: no thread to end sessions with: keys are not sent\n");
             return -1;
         }
         if (state.handle == nullptr && !state.open_locked(device, output)) {
             return -1;
         }
         if (tavo_usb_sendcommand(state.handle, output, code) != 0) {
-            print_errno("tavo_usb_sendcommand failed");
+            driver_error("tavo_usb_sendcommand failed: %s\n", std::strerror(errno));
             state.close_locked();
             return -1;
         }

@@ -24,7 +24,7 @@ inline constexpr std::chrono::milliseconds session_linger(1000);
 
 // Sends `code` to `output` of the controller `device` names, in the session
 // open for that output or a new one. Returns 0, or -1 after saying why on
-// the library's line writer; a failed session is closed, so that the next
+// lircd's log; a failed session is closed, so that the next
 // key looks for the controller anew.
 int session_send(const device_choice& device, int output, std::uint16_t code);
 

@@ -15,7 +15,7 @@
 #include <string>
 
 #include "key_code.h"
-#include "print_line.h"
+#include "lircd_log.h"
 #include "send_session.h"
 
 namespace {
@@ -54,9 +54,9 @@ int tavo_send(struct ir_remote* remote, struct ir_ncode* key) {
                              remote->bits,     remote->post_data,     remote->post_data_bits};
     std::uint16_t code = 0;
     if (!controller_code(spelled, &code)) {
-        print_error("Invalid command code: '%s' (0x%llx in remote '%s'): the controller takes 16 bits\n",
-                    key->name != nullptr ? key->name : "", static_cast<unsigned long long>(key->code),
-                    remote->name != nullptr ? remote->name : "");
+        driver_error("Invalid command code: '%s' (0x%llx in remote '%s'): the controller takes 16 bits\n",
+                     key->name != nullptr ? key->name : "", static_cast<unsigned long long>(key->code),
+                     remote->name != nullptr ? remote->name : "");
         return 0;
     }
     return session_send(chosen_device, chosen_output, code) == 0 ? 1 : 0;
@@ -69,7 +69,7 @@ int set_transmitters(const void* arg) {
     const std::uint32_t mask = *static_cast<const std::uint32_t*>(arg);
     const int output = output_of_mask(mask);
     if (output < 0) {
-        print_error(
+        driver_error(
             "tavo: no transmitter mask %u: transmitter 1 is output 0, transmitter 2 output 1, "
             "one at a time\n",
             static_cast<unsigned>(mask));
@@ -91,8 +91,8 @@ int tavo_drvctl(unsigned int command, void* arg) {
                 return DRV_ERR_BAD_VALUE;
             }
             const auto* option = static_cast<const option_t*>(arg);
-            print_error("tavo: no driver option '%s'\n",
-                        printable_field(option->key, sizeof option->key).c_str());
+            driver_error("tavo: no driver option '%s'\n",
+                         printable_field(option->key, sizeof option->key).c_str());
             return DRV_ERR_BAD_OPTION;
         }
         default:
@@ -107,7 +107,7 @@ auto guarded(Args... args) noexcept {
     try {
         return function(args...);
     } catch (...) {
-        print_error("tavo: out of memory\n");
+        driver_error("tavo: out of memory\n");
         return failure;
     }
 }

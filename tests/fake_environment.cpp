@@ -1,6 +1,7 @@
 // Linked only into the tavoctl build that runs on the fake: loads the devices
-// from the scenario file named by TAVO_FAKE_SCENARIO before main() runs, and
-// logs every write to TAVO_FAKE_LOG.
+// from the scenario file named by TAVO_FAKE_SCENARIO before main() runs, with
+// the hold's wait where the scenario shortens it, and logs every write to
+// TAVO_FAKE_LOG.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +16,7 @@ namespace {
 struct scenario_loader {
     scenario_loader() {
         std::vector<fake_device> devices;
+        std::chrono::milliseconds hold_wait = tavo_hold_wait_bound;
         if (const char* path = std::getenv("TAVO_FAKE_SCENARIO")) {
             std::ifstream file(path);
             if (!file) {
@@ -30,6 +32,7 @@ struct scenario_loader {
             }
         }
         fake_hid_reset(std::move(devices));
+        fake_hid_set_hold_wait(hold_wait);
         if (const char* path = std::getenv("TAVO_FAKE_LOG")) {
             log = std::fopen(path, "w");
             if (log == nullptr) {
@@ -49,13 +52,8 @@ struct scenario_loader {
     scenario_loader& operator=(const scenario_loader&) = delete;
 
     std::FILE* log = nullptr;
-    std::chrono::milliseconds hold_wait = tavo_hold_wait_bound;
 };
 
 const scenario_loader loader;
 
 }  // namespace
-
-std::chrono::milliseconds fake_hold_wait() {
-    return loader.hold_wait;
-}

@@ -9,17 +9,9 @@
 #include <chrono>
 #include <map>
 #include <new>
+#include <optional>
 
-#include "hid_enum.h"
-#include "hid_io.h"
-
-struct hid_interface {
-    std::size_t device;
-};
-
-struct hid_detail {
-    std::string path;
-};
+#include "platform.h"
 
 namespace {
 
@@ -38,9 +30,7 @@ struct fake_state {
     std::vector<fake_write> writes;
     std::map<hid_channel, open_channel> channels;
     hid_channel next_channel = first_unreal_channel;
-    bool enumerating = false;
-    std::size_t next_index = 0;
-    hid_interface current{};
+    std::optional<std::chrono::milliseconds> hold_wait;
     int last_error = 0;
     std::FILE* log = nullptr;
 };
@@ -93,8 +83,6 @@ void fake_hid_reset(std::vector<fake_device> devices) {
     while (!s.channels.empty()) {
         hid_close(s.channels.begin()->first);
     }
-    s.enumerating = false;
-    s.next_index = 0;
     s.last_error = 0;
 }
 
@@ -106,56 +94,40 @@ int fake_hid_open_channels() {
     return static_cast<int>(state().channels.size());
 }
 
-bool fake_hid_enumeration_active() {
-    return state().enumerating;
-}
-
 void fake_hid_set_log(std::FILE* log) {
     state().log = log;
 }
 
-void hid_enum_begin() {
-    state().enumerating = true;
-    state().next_index = 0;
+void fake_hid_set_hold_wait(std::chrono::milliseconds wait) {
+    state().hold_wait = wait;
 }
 
-const hid_interface* hid_enum_next() {
-    auto& s = state();
-    if (!s.enumerating || s.next_index >= s.devices.size()) {
-        return nullptr;
+std::vector<std::string> hid_device_paths() {
+    std::vector<std::string> paths;
+    for (const fake_device& device : state().devices) {
+        if (device.detail_out_of_memory) {
+            throw std::bad_alloc();
+        }
+        if (device.detail_ok) {
+            paths.push_back(device.path);
+        }
     }
-    s.current.device = s.next_index++;
-    return &s.current;
+    return paths;
 }
 
-hid_detail_ptr hid_interface_detail(const hid_interface* iface) {
-    const fake_device& device = state().devices.at(iface->device);
-    if (device.detail_out_of_memory) {
-        throw std::bad_alloc();
+bool hid_unopened_ids(const std::string& path, std::uint16_t* vendor, std::uint16_t* product) {
+    std::size_t index = 0;
+    const fake_device* device = device_at(path.c_str(), &index);
+    if (device == nullptr) {
+        return false;
     }
-    if (!device.detail_ok) {
-        return nullptr;
-    }
-    return hid_detail_ptr(new hid_detail{device.path});
-}
-
-bool hid_interface_ids(const hid_interface* iface, std::uint16_t* vendor, std::uint16_t* product) {
-    const fake_device& device = state().devices.at(iface->device);
-    *vendor = device.vendor;
-    *product = device.product;
+    *vendor = device->vendor;
+    *product = device->product;
     return true;
 }
 
-const char* hid_detail_path(const hid_detail* detail) {
-    return detail->path.c_str();
-}
-
-void hid_detail_deleter::operator()(hid_detail* detail) const noexcept {
-    delete detail;
-}
-
-void hid_enum_end() {
-    state().enumerating = false;
+std::chrono::milliseconds output_hold_wait(std::chrono::milliseconds asked) {
+    return state().hold_wait.value_or(asked);
 }
 
 hid_channel hid_open(const char* path, hid_access access) {

@@ -1,5 +1,5 @@
-// An in-memory stand-in for the HID devices of a machine, linked in place of
-// a platform backend. Each device is scripted: whether it opens, what it
+// An in-memory stand-in for the HID devices of a machine: the HID part of
+// usb/platform.h, linked in place of the platform's own. Each device is scripted: whether it opens, what it
 // says it is, and how its writes behave.
 #pragma once
 
@@ -16,8 +16,8 @@ struct fake_device {
     std::string path;
     std::uint16_t vendor = 0x6666;
     std::uint16_t product = 0xF100;
-    bool detail_ok = true;              // false: the platform cannot give its details
-    bool detail_out_of_memory = false;  // true: asking for its details runs out of memory
+    bool detail_ok = true;              // false: the platform cannot give its path
+    bool detail_out_of_memory = false;  // true: listing the devices runs out of memory
     bool opens_read_write = true;
     bool opens_write_only = true;
     bool attributes_ok = true;
@@ -42,10 +42,12 @@ struct fake_write {
 void fake_hid_reset(std::vector<fake_device> devices);
 const std::vector<fake_write>& fake_hid_writes();
 int fake_hid_open_channels();  // channels opened and not yet closed
-bool fake_hid_enumeration_active();
 
 // Every write is also appended to this file as one line, if set.
 void fake_hid_set_log(std::FILE* log);
+
+// How long a hold is waited for from now on, whatever the caller asks.
+void fake_hid_set_hold_wait(std::chrono::milliseconds wait);
 
 // Reads a device table in the scenario format (see fake_scenario.cpp).
 // Returns false, with a reason in `error`, for a malformed scenario.

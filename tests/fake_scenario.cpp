@@ -8,8 +8,9 @@
 //                    [after=N] [error=N] [path=FILE] [product=WORD]
 //                    [serial=WORD] [port=WORD] [name=TEXT TO END OF LINE]
 //
-// detail=oom: asking for the device's details throws std::bad_alloc, as
-// memory running out in the platform's walk over the devices would.
+// detail=fail: the platform does not give the device's path. detail=oom:
+// listing the devices throws std::bad_alloc, as memory running out in the
+// platform's list of devices would.
 // open=rw-only: opens for read+write but not write-only. after=N: the first
 // N writes succeed before write= applies. path=FILE: the device's path, a
 // real file on which the output hold works as on a device node (without it

@@ -11,14 +11,13 @@
 #include <string>
 #include <vector>
 
-#include "../usb/platform/windows_path.h"
-#include "device_text.h"
+#include "../usb/platform/windows/path.h"
+#include "controller/device_text.h"
 #include "fake_hid.h"
-#include "print_line.h"
+#include "lines.h"
 #include "refused_allocations.h"
 #include "tavo_usb.h"
 #include "text_check.h"
-#include "usage.h"
 
 namespace {
 
@@ -78,7 +77,6 @@ class library : public testing::Test {
     void TearDown() override {
         tavo_usb_free(handle);
         EXPECT_EQ(fake_hid_open_channels(), 0) << "a channel was left open";
-        EXPECT_FALSE(fake_hid_enumeration_active());
     }
     tavo_usb_handle* handle = nullptr;
 };
@@ -292,7 +290,6 @@ TEST_F(library, listing_leaves_nothing_open) {
     EXPECT_EQ(list.devices[1].manufacturer, "T\xc3\xa4vo \xf0\x9f\x93\xba");
     EXPECT_EQ(list.devices[1].serial, "S\xef\xbf\xbd");
     EXPECT_EQ(fake_hid_open_channels(), 0);
-    EXPECT_FALSE(fake_hid_enumeration_active());
 }
 
 TEST_F(library, finding_again_on_an_open_handle_does_no_search) {
@@ -339,54 +336,37 @@ TEST_F(library, manufacturer_is_utf8_without_controls_within_its_buffer) {
     }
 }
 
-// Every line leaves in one write, on either stream: two runs sharing a log
-// must not interleave within a line.
-TEST_F(library, every_line_leaves_in_one_write) {
-    struct write {
-        std::FILE* stream;
-        std::string text;
-        bool operator==(const write&) const = default;
-    };
-    static std::vector<write> writes;
-    struct row {
-        const char* name;
-        std::function<void()> call;
-        std::vector<write> expected;  // each write: its stream, how its text begins
-    };
+// What a sink receives: each write, its stream and its text.
+struct sink_write {
+    tavo_usb_stream stream;
+    std::string text;
+    bool operator==(const sink_write&) const = default;
+};
+
+bool record(void* context, tavo_usb_stream stream, std::string_view text) {
+    static_cast<std::vector<sink_write>*>(context)->push_back({stream, std::string(text)});
+    return true;
+}
+
+// Each handle's lines go to its own sink, every line in one write: two runs
+// sharing a log must not interleave within a line, and a caller serving two
+// handles must be able to tell whose lines are whose.
+TEST_F(library, every_line_leaves_in_one_write_to_its_handles_sink) {
+    std::vector<sink_write> first;
+    std::vector<sink_write> second;
+    fake_hid_reset({other_device()});
+    handle = tavo_usb_create(1, 1000);
+    tavo_usb_handle* other = tavo_usb_create(0, 1000);
+    tavo_usb_setlines(handle, {record, &first});
+    tavo_usb_setlines(other, {record, &second});
     const std::string not_found = "tavo_usb_finddevice(0) failed to find device 6666-f100\n";
-    const std::vector<row> rows = {
-        {"search trace and error",
-         [] {
-             tavo_usb_handle* h = tavo_usb_create(1, 1000);
-             fake_hid_reset({other_device()});
-             tavo_usb_finddevice(h, 0);
-             tavo_usb_free(h);
-         },
-         {{stdout, "Found device: 046d-c52b\n"}, {stderr, not_found}}},
-        {"perror's line",
-         [] {
-             errno = EIO;
-             print_errno("tavo_usb_sendcommand failed");
-         },
-         {{stderr, std::string("tavo_usb_sendcommand failed: ") + std::strerror(EIO) + "\n"}}},
-        {"usage, whole", [] { usage("p"); }, {{stderr, "p syntax:\n[--controller <boxnum"}}},
-    };
-    const line_writer previous = set_line_writer([](std::FILE* stream, std::string_view text) {
-        writes.push_back({stream, std::string(text)});
-        return true;
-    });
-    for (const auto& r : rows) {
-        writes.clear();
-        r.call();
-        EXPECT_EQ(writes.size(), r.expected.size()) << r.name;
-        for (std::size_t i = 0; i < writes.size() && i < r.expected.size(); ++i) {
-            EXPECT_EQ(writes[i].stream, r.expected[i].stream) << r.name << " write " << i;
-            EXPECT_EQ(writes[i].text.substr(0, r.expected[i].text.size()), r.expected[i].text)
-                << r.name << " write " << i;
-            EXPECT_TRUE(writes[i].text.ends_with('\n')) << r.name << " write " << i << " ends mid-line";
-        }
-    }
-    set_line_writer(previous);
+    const captured found =
+        capture([&] { return tavo_usb_finddevice(handle, 0) + tavo_usb_finddevice(other, 0); });
+    tavo_usb_free(other);
+    EXPECT_EQ(found.out + found.err, "") << "the standard streams are not the handles' sinks";
+    EXPECT_EQ(first, (std::vector<sink_write>{{tavo_usb_stream::out, "Found device: 046d-c52b\n"},
+                                              {tavo_usb_stream::err, not_found}}));
+    EXPECT_EQ(second, (std::vector<sink_write>{{tavo_usb_stream::err, not_found}}));
 }
 
 // Memory may run out at any allocation inside a call: the call then fails
@@ -427,7 +407,6 @@ TEST_F(library, memory_running_out_anywhere_fails_the_call_cleanly) {
                 EXPECT_TRUE(c.err.ends_with(std::string(r.call) + ": out of memory\n"))
                     << r.call << " after " << allowed << " allocations: " << c.err;
             }
-            EXPECT_FALSE(fake_hid_enumeration_active()) << r.call << " after " << allowed << " allocations";
             tavo_usb_free(handle);
             handle = nullptr;
             EXPECT_EQ(fake_hid_open_channels(), 0) << r.call << " after " << allowed << " allocations";
@@ -438,31 +417,19 @@ TEST_F(library, memory_running_out_anywhere_fails_the_call_cleanly) {
 
 // A message matters most when memory has run out: each line still leaves,
 // in one write, formatted on the stack.
-TEST_F(library, every_line_leaves_when_memory_is_exhausted) {
-    static std::array<char, 4096> written{};
-    static std::size_t written_size = 0;
-    static std::FILE* written_to = nullptr;
-    static int writes = 0;
+TEST(lines, every_line_leaves_when_memory_is_exhausted) {
     struct row {
         const char* name;
-        std::function<void()> call;
-        std::FILE* stream;
+        tavo_usb_stream stream;
+        std::string text;
         std::string line;
     };
-    const std::string too_long(3000, 'x');
     const std::vector<row> rows = {
-        {"trace", [] { print_line("sending code %04x to output %d\n", 0x0c03U, 1); }, stdout,
-         "sending code 0c03 to output 1\n"},
-        {"error", [] { print_error("unable to find tavo controller number %d\n", 0); }, stderr,
+        {"trace", tavo_usb_stream::out, "sending code 0c03 to output 1", "sending code 0c03 to output 1\n"},
+        {"error", tavo_usb_stream::err, "unable to find tavo controller number 0",
          "unable to find tavo controller number 0\n"},
-        {"perror's line",
-         [] {
-             errno = EIO;
-             print_errno("tavo_usb_sendcommand failed");
-         },
-         stderr, std::string("tavo_usb_sendcommand failed: ") + std::strerror(EIO) + "\n"},
-        {"longer than the stack's 2 KiB: cut, still a line", [&] { print_line("%s\n", too_long.c_str()); },
-         stdout, std::string(2046, 'x') + "\n"},
+        {"longer than the stack's 2 KiB: cut, still a line", tavo_usb_stream::out, std::string(3000, 'x'),
+         std::string(2046, 'x') + "\n"},
     };
     bool refused = false;
     {
@@ -474,25 +441,31 @@ TEST_F(library, every_line_leaves_when_memory_is_exhausted) {
         }
     }
     ASSERT_TRUE(refused) << "the test's operator new must refuse";
-    const line_writer previous = set_line_writer([](std::FILE* stream, std::string_view text) {
-        ++writes;
-        written_to = stream;
-        written_size = std::min(text.size(), written.size());
-        std::copy_n(text.begin(), written_size, written.begin());
+    // Records without allocating: there is no memory to record in.
+    struct fixed_record {
+        int writes = 0;
+        tavo_usb_stream stream = tavo_usb_stream::err;
+        std::array<char, 4096> text{};
+        std::size_t size = 0;
+    };
+    const auto write = [](void* context, tavo_usb_stream stream, std::string_view text) {
+        auto* recorded = static_cast<fixed_record*>(context);
+        ++recorded->writes;
+        recorded->stream = stream;
+        recorded->size = std::min(text.size(), recorded->text.size());
+        std::copy_n(text.begin(), recorded->size, recorded->text.begin());
         return true;
-    });
+    };
     for (const auto& r : rows) {
-        writes = 0;
-        written_size = 0;
+        fixed_record recorded;
         {
             const refused_allocations no_memory;
-            r.call();
+            write_line({write, &recorded}, r.stream, "%s\n", r.text.c_str());
         }
-        EXPECT_EQ(writes, 1) << r.name;
-        EXPECT_EQ(written_to, r.stream) << r.name;
-        EXPECT_EQ(std::string(written.data(), written_size), r.line) << r.name;
+        EXPECT_EQ(recorded.writes, 1) << r.name;
+        EXPECT_EQ(recorded.stream, r.stream) << r.name;
+        EXPECT_EQ(std::string(recorded.text.data(), recorded.size), r.line) << r.name;
     }
-    set_line_writer(previous);
 }
 
 // Whatever a device sends: valid UTF-8 out, no control or bidirectional

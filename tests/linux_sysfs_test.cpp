@@ -1,12 +1,11 @@
 // The Linux backend's sysfs lookups against a tree laid out like the kernel's.
-#include "../usb/platform/linux_sysfs.h"
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 
-#include "../usb/platform/linux_sysfs_parse.h"
+#include "../usb/platform/linux/sysfs.h"
+#include "../usb/platform/linux/sysfs_parse.h"
 #include "run_process.h"
 
 namespace {

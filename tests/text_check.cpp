@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <iterator>
 
-#include "device_text.h"
+#include "controller/device_text.h"
 
 namespace {
 

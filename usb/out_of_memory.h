@@ -7,18 +7,20 @@
 #include <new>
 #include <type_traits>
 
-#include "print_line.h"
+#include "lines.h"
+#include "tavo_usb.h"
 
 // Runs `body`, the work of the library call named `call`, and gives its
-// result. When memory runs out on the way, prints "CALL: out of memory" on
-// standard error and gives -1 (nothing, for a call that returns nothing),
+// result. When memory runs out on the way, says "CALL: out of memory" among
+// the handle's errors and gives -1 (nothing, for a call that returns nothing),
 // with errno ENOMEM for a caller's perror().
 template <typename Body>
-auto catch_out_of_memory(const char* call, Body&& body) noexcept -> decltype(body()) {
+auto catch_out_of_memory(const tavo_usb_handle* handle, const char* call, Body&& body) noexcept
+    -> decltype(body()) {
     try {
         return body();
     } catch (const std::bad_alloc&) {
-        print_error("%s: out of memory\n", call);
+        handle_err(handle, "%s: out of memory\n", call);
         errno = ENOMEM;
         if constexpr (!std::is_void_v<decltype(body())>) {
             return -1;

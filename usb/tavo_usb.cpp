@@ -33,3 +33,7 @@ void tavo_usb_free(tavo_usb_handle* handle) {
     }
     delete handle;
 }
+
+void tavo_usb_setlines(tavo_usb_handle* handle, tavo_usb_lines lines) {
+    handle->lines = lines;
+}

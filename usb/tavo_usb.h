@@ -1,20 +1,39 @@
 // The controller access library: finds the Nth controller among the HID
 // devices present, opens it, and sends it output reports.
 //
-// Calls return 0 on success and -1 on failure, after printing their own line.
-// None lets an exception out: a call that runs out of memory fails like any
-// other, with "CALL: out of memory" on standard error.
+// Calls return 0 on success and -1 on failure, after saying why in a line of
+// their own to the handle's lines (see tavo_usb_setlines). None lets an
+// exception out: a call that runs out of memory fails like any other, with
+// "CALL: out of memory" among the handle's errors.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "hid_io.h"
+#include "platform.h"
 
 inline constexpr std::uint16_t tavo_vendor_id = 0x6666;
 inline constexpr std::uint16_t tavo_product_id = 0xF100;
+
+// Where a handle's lines go: `out` takes the traces and the line of a
+// command that could not be written, `err` everything else.
+enum class tavo_usb_stream { out, err };
+
+// A caller's sink for a handle's lines. `write` gets whole lines, one or more
+// ending in "\n", each line in a single call, and returns whether it took all
+// of them; it must not throw. It is called only from inside a call on its
+// handle, on that call's thread: two handles driven from two threads never
+// share a sink unless their callers give them one.
+struct tavo_usb_lines {
+    bool (*write)(void* context, tavo_usb_stream stream, std::string_view text);
+    void* context;
+};
+
+// The process's standard output and error, where a new handle's lines go.
+tavo_usb_lines tavo_usb_standard_lines();
 
 struct tavo_usb_handle {
     // Reports go here; valid once the controller is found.
@@ -24,6 +43,8 @@ struct tavo_usb_handle {
     std::int32_t debug = 0;  // nonzero: trace discovery and every report on stdout
     std::int32_t creation_param = 0;
     std::string device_path;  // the path the controller was opened by, for the output hold
+    tavo_usb_lines lines = tavo_usb_standard_lines();
+    text_charset charset = text_charset::utf8;  // what the device's own strings are shown in
 };
 
 // The setup record. Only the low byte of each parameter travels, and the wire
@@ -46,6 +67,9 @@ void tavo_usb_finalise();
 tavo_usb_handle* tavo_usb_create(int debug, int creation_param);
 void tavo_usb_free(tavo_usb_handle* handle);
 
+// Sends the handle's lines to `lines` from now on.
+void tavo_usb_setlines(tavo_usb_handle* handle, tavo_usb_lines lines);
+
 // Opens controller number `wanted` (0 = first) in enumeration order.
 int tavo_usb_finddevice(tavo_usb_handle* handle, int wanted);
 
@@ -56,7 +80,8 @@ int tavo_usb_opendevice(tavo_usb_handle* handle, const char* path);
 // One controller present, as tavo_usb_listdevices finds it. Strings are
 // UTF-8 and empty when the device or the platform does not tell; the
 // device's own strings hold spaces where it sent control characters or
-// bidirectional controls (see device_text.h).
+// bidirectional controls (see controller/device_text.h), and fit the
+// handle's charset.
 struct tavo_usb_device {
     int number;  // what tavo_usb_finddevice takes to open it
     std::string path;
@@ -82,8 +107,8 @@ inline constexpr std::chrono::milliseconds tavo_hold_wait_bound = std::chrono::s
 
 // Keeps other runs off `output` of the open controller until this process
 // ends (on Linux, until the handle is freed, which is how the lircd driver
-// lets go between its clients), waiting first while another run holds it (said on stdout with debug
-// on), for at most `wait`. Goes on without the hold where the platform offers
+// lets go between its clients), waiting first while another run holds it (a
+// trace says so with debug on), for at most `wait`. Goes on without the hold where the platform offers
 // none; fails when the platform refuses it (someone else took its name on
 // Windows) and when the other run keeps the output all through the wait.
 int tavo_usb_holdoutput(const tavo_usb_handle* handle, int output, std::chrono::milliseconds wait);

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "../../usb/platform/linux_sysfs_parse.h"
+#include "../../usb/platform/linux/sysfs_parse.h"
 #include "../text_check.h"
 #include "fuzz_check.h"
 

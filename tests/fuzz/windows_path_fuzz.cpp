@@ -3,7 +3,7 @@
 #include <array>
 #include <optional>
 
-#include "../../usb/platform/windows_path.h"
+#include "../../usb/platform/windows/path.h"
 #include "fuzz_check.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "hid_io.h"
+#include "platform.h"
 
 namespace {
 

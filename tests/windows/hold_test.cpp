@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/windows_path.h"
+#include "platform/windows/path.h"
 #include "process_harness.h"
 
 namespace {

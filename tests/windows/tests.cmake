@@ -11,7 +11,8 @@ add_dependencies(process_tests show_args)
 # The real backend's write, whose wait is bounded, against pipes that take,
 # refuse or stall it.
 add_executable(windows_backend_tests ${CMAKE_CURRENT_LIST_DIR}/hid_write_test.cpp)
-target_link_libraries(windows_backend_tests PRIVATE hid_platform tavo_usb GTest::gtest_main)
+target_link_libraries(windows_backend_tests PRIVATE hid_backend platform_backend GTest::gtest_main)
+target_include_directories(windows_backend_tests PRIVATE ${PROJECT_SOURCE_DIR}/usb)
 gtest_discover_tests(windows_backend_tests DISCOVERY_MODE PRE_TEST ${gtest_platform_args})
 
 if(CMAKE_CROSSCOMPILING)

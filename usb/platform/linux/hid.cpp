@@ -1,4 +1,4 @@
-// The HID seam over Linux hidraw: /sys/class/hidraw lists the devices and
+// The HID devices over Linux hidraw: /sys/class/hidraw lists the devices and
 // /dev/hidrawN carries the reports.
 #include <fcntl.h>
 #include <linux/hidraw.h>
@@ -10,78 +10,33 @@
 #include <cerrno>
 #include <cstring>
 #include <new>
-#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "../hid_enum.h"
-#include "../hid_io.h"
-#include "linux_sysfs.h"
+#include "platform.h"
+#include "sysfs.h"
 
 namespace {
 
 const std::string sysfs_root = "/sys";
+constexpr std::string_view dev_prefix = "/dev/";
 
 }  // namespace
 
-struct hid_interface {
-    std::string name;  // hidrawN
-};
-
-struct hid_detail {
-    std::string path;  // /dev/hidrawN
-};
-
-namespace {
-
-// cppcheck does not follow the uses through std::optional below.
-struct enumeration {
-    // cppcheck-suppress unusedStructMember
-    std::vector<std::string> names;
-    std::size_t next = 0;
-    // cppcheck-suppress unusedStructMember
-    hid_interface current;
-};
-
-std::optional<enumeration> active;
-
-}  // namespace
-
-void hid_enum_begin() {
-    active.emplace(enumeration{linux_hidraw_names(sysfs_root), 0, {}});
-}
-
-const hid_interface* hid_enum_next() {
-    if (!active || active->next >= active->names.size()) {
-        return nullptr;
+std::vector<std::string> hid_device_paths() {
+    std::vector<std::string> paths = linux_hidraw_names(sysfs_root);
+    for (std::string& path : paths) {
+        path.insert(0, dev_prefix);
     }
-    active->current.name = active->names[active->next++];
-    return &active->current;
+    return paths;
 }
 
-hid_detail_ptr hid_interface_detail(const hid_interface* iface) {
-    hid_detail_ptr detail(new (std::nothrow) hid_detail());
-    if (!detail) {
-        return nullptr;
+bool hid_unopened_ids(const std::string& path, std::uint16_t* vendor, std::uint16_t* product) {
+    if (!path.starts_with(dev_prefix)) {
+        return false;
     }
-    detail->path = "/dev/" + iface->name;  // owned already, should memory run out here
-    return detail;
-}
-
-bool hid_interface_ids(const hid_interface* iface, std::uint16_t* vendor, std::uint16_t* product) {
-    return linux_hidraw_ids(sysfs_root, iface->name, vendor, product);
-}
-
-const char* hid_detail_path(const hid_detail* detail) {
-    return detail->path.c_str();
-}
-
-void hid_detail_deleter::operator()(hid_detail* detail) const noexcept {
-    delete detail;
-}
-
-void hid_enum_end() {
-    active.reset();
+    return linux_hidraw_ids(sysfs_root, path.substr(dev_prefix.size()), vendor, product);
 }
 
 namespace {
@@ -283,4 +238,8 @@ std::string hid_error_text(int error) {
 
 bool hid_error_is_permission(int error) {
     return error == EACCES || error == EPERM;
+}
+
+std::chrono::milliseconds output_hold_wait(std::chrono::milliseconds asked) {
+    return asked;
 }

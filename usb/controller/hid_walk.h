@@ -4,23 +4,16 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
+#include <vector>
 
-#include "hid_enum.h"
-#include "hid_io.h"
-#include "print_line.h"
+#include "lines.h"
+#include "platform.h"
 #include "tavo_usb.h"
 
 inline bool is_tavo_controller(std::uint16_t vendor, std::uint16_t product) {
     return vendor == tavo_vendor_id && product == tavo_product_id;
 }
-
-// Keeps the enumeration open for exactly one walk.
-struct hid_enumeration_scope {
-    hid_enumeration_scope() { hid_enum_begin(); }
-    ~hid_enumeration_scope() { hid_enum_end(); }
-    hid_enumeration_scope(const hid_enumeration_scope&) = delete;
-    hid_enumeration_scope& operator=(const hid_enumeration_scope&) = delete;
-};
 
 // A channel that is closed when its scope ends, however it ends (memory may
 // run out on the way), unless it was released to an owner that keeps it.
@@ -46,34 +39,29 @@ struct hid_walk_failures {
     int denied = 0;  // controllers, or devices that may be one, that refused for lack of permission
 };
 
-// Opens each HID device in enumeration order for reading and writing and
-// hands it, with its IDs, to visit(path, channel, vendor, product), until
-// done() says so. The channel is closed after the visit unless the visit
-// released it to keep it. Devices whose details, open or IDs fail are
-// skipped. With `debug`, each device visited is traced. An exception from
-// the platform or a visit leaves the walk with everything it opened closed.
+// Opens each HID device in the platform's order for reading and writing
+// and hands it, with its IDs, to visit(path, channel, vendor, product),
+// until done() says so. The channel is closed after the visit unless the
+// visit released it to keep it. Devices whose open or IDs fail are skipped.
+// With the handle's debug on, each device visited is traced. An exception
+// from the platform or a visit leaves the walk with everything it opened
+// closed.
 template <typename Done, typename Visit>
-hid_walk_failures hid_walk(int debug, Done&& done, Visit&& visit) {
+hid_walk_failures hid_walk(const tavo_usb_handle* handle, Done&& done, Visit&& visit) {
     hid_walk_failures failures;
-    const hid_enumeration_scope scope;
-    while (!done()) {
-        const hid_interface* iface = hid_enum_next();
-        if (iface == nullptr) {
+    const std::vector<std::string> paths = hid_device_paths();
+    for (const std::string& path : paths) {
+        if (done()) {
             break;
         }
-        const hid_detail_ptr detail = hid_interface_detail(iface);
-        if (!detail) {
-            continue;
-        }
-        const char* path = hid_detail_path(detail.get());
-        scoped_hid_channel query(hid_open(path, hid_access::read_write));
+        scoped_hid_channel query(hid_open(path.c_str(), hid_access::read_write));
         if (query.channel == hid_invalid_channel) {
             // Every keyboard and mouse refuses an ordinary user: only a
             // controller's refusal says anything about the controller's rule.
             std::uint16_t vendor = 0;
             std::uint16_t product = 0;
             if (hid_error_is_permission(hid_last_error()) &&
-                (!hid_interface_ids(iface, &vendor, &product) || is_tavo_controller(vendor, product))) {
+                (!hid_unopened_ids(path, &vendor, &product) || is_tavo_controller(vendor, product))) {
                 ++failures.denied;
             }
             continue;
@@ -84,10 +72,10 @@ hid_walk_failures hid_walk(int debug, Done&& done, Visit&& visit) {
         if (!hid_get_attributes(query.channel, &vendor, &product)) {
             continue;
         }
-        if (debug != 0) {
-            print_line("Found device: %04x-%04x\n", unsigned{vendor}, unsigned{product});
+        if (handle->debug != 0) {
+            handle_out(handle, "Found device: %04x-%04x\n", unsigned{vendor}, unsigned{product});
         }
-        visit(path, query, vendor, product);
+        visit(path.c_str(), query, vendor, product);
     }
     return failures;
 }

@@ -1,4 +1,4 @@
-#include "linux_sysfs_parse.h"
+#include "sysfs_parse.h"
 
 #include <charconv>
 

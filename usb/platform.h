@@ -1,12 +1,20 @@
-// The few device operations the controller library needs from the platform.
-// Exactly one implementation is linked into each binary: the real backend of
-// the target system, or the scripted fake in the tests.
+// Everything the controller library and its front ends need from the
+// system they run on. Exactly one backend is linked into each binary: the
+// folder of the target system under usb/platform/, or the scripted fake
+// controller of the tests, which takes the HID part's place and keeps the
+// rest of its system's backend. Nothing here knows the library above it.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <span>
 #include <string>
+#include <string_view>
+#include <vector>
+
+// ---- The HID devices present ----
 
 // A platform channel to one device: a file descriptor on Linux, a HANDLE on
 // Windows. Both fit an intptr_t, and both use -1 for "no channel".
@@ -14,6 +22,16 @@ using hid_channel = std::intptr_t;
 inline constexpr hid_channel hid_invalid_channel = -1;
 
 enum class hid_access { read_write, write_only };
+
+// The device paths of the HID devices present, in the platform's order
+// (the order controller numbers count in). A device whose path cannot be
+// had is left out; when the platform cannot list its devices, the list is
+// empty.
+std::vector<std::string> hid_device_paths();
+
+// The vendor and product IDs of a listed device as the platform tells them
+// without opening it. Returns false where it cannot.
+bool hid_unopened_ids(const std::string& path, std::uint16_t* vendor, std::uint16_t* product);
 
 // Opens a device path, sharing read and write with others, existing devices
 // only, without waiting in the open; writes on the channel then wait as
@@ -83,3 +101,46 @@ std::string hid_error_text(int error);
 // Whether an open failed for lack of permission in a way that a udev rule or
 // a group can fix. Never on Windows, where keyboards and mice always refuse.
 bool hid_error_is_permission(int error);
+
+// ---- The output hold ----
+
+// Keeping other runs off an output while this one uses it, so that two key
+// sequences for one box never mix. The hold is tied to the process (on Linux,
+// to the write channel): it ends however the process ends, and needs no files
+// or rights of its own. The fake controller keeps its system's hold, on
+// ordinary files.
+enum class output_hold_result {
+    held,         // this process now holds the output, until it ends
+    busy,         // another process held it all through the wait
+    unavailable,  // the platform offers no hold on this channel: go on without it
+    refused,      // the platform has a hold but would not give it: `why` says why
+};
+
+// Takes the hold on `output` of the device at `path`, open for writing as
+// `channel`, waiting at most `wait` for another process to let it go.
+// Waiting runs are not served in the order they came.
+output_hold_result output_hold_take(const char* path, hid_channel channel, int output,
+                                    std::chrono::milliseconds wait, std::string* why);
+
+// How long a hold is waited for when the caller asks for `asked`: just that
+// on a real system; the fake controller's scenario may shorten it, so that
+// the tests of giving up need not wait the whole bound.
+std::chrono::milliseconds output_hold_wait(std::chrono::milliseconds asked);
+
+// ---- Text for the user ----
+
+// Hands `text` (whole lines) to standard output or error in one call of the
+// runtime's lowest write, so that another program reading the same pipe never
+// sees a line torn; a Windows console gets it in UTF-16, which it shows as it
+// is. Returns whether all of it was written, with errno set when not.
+bool platform_write_text(std::FILE* stream, std::string_view text);
+
+// What the user's terminal takes. In an 8-bit character set a byte of UTF-8
+// can be a C1 control (U+011B is c4 9b, and 9b is CSI), so only ASCII goes
+// there.
+enum class text_charset { utf8, ascii };
+
+// The character set device text may use, as the user's locale names it
+// (LC_ALL, LC_CTYPE, LANG): UTF-8 where it is UTF-8, ASCII anywhere else.
+// The program's own locale stays "C". Asked once, at start-up.
+text_charset platform_text_charset();

@@ -7,10 +7,10 @@
 #include <utility>
 
 #include "device_text.h"
-#include "hid_io.h"
 #include "hid_walk.h"
+#include "lines.h"
 #include "out_of_memory.h"
-#include "print_line.h"
+#include "platform.h"
 #include "tavo_usb.h"
 
 namespace {
@@ -19,34 +19,34 @@ namespace {
 constexpr std::size_t string_units = 256;
 
 template <typename Query>
-std::string device_string(Query&& query, hid_channel channel) {
+std::string device_string(Query&& query, hid_channel channel, text_charset charset) {
     std::array<std::uint16_t, string_units> units{};
     if (!query(channel, std::span<std::uint16_t>(units))) {
         return {};
     }
     // A control character inside a field would split its line, or worse:
     // it becomes a space, as a tab always has.
-    return device_text(units, ' ');
+    return device_text(units, ' ', charset);
 }
 
 int list_devices(const tavo_usb_handle* handle, tavo_usb_device_list* list) {
     int matches = 0;
     const hid_walk_failures failures = hid_walk(
-        handle->debug, [] { return false; },
+        handle, [] { return false; },
         [&](const char* path, const scoped_hid_channel& query, std::uint16_t vendor, std::uint16_t product) {
             if (!is_tavo_controller(vendor, product)) {
                 return;
             }
             if (handle->debug != 0) {
-                print_line("Found tavo control num %d\n", matches);
+                handle_out(handle, "Found tavo control num %d\n", matches);
             }
             tavo_usb_device device{matches++, path, {}, {}, {}, {}};
             if (!hid_get_port(query.channel, &device.port)) {
                 device.port.clear();
             }
-            device.manufacturer = device_string(hid_get_manufacturer, query.channel);
-            device.product = device_string(hid_get_product, query.channel);
-            device.serial = device_string(hid_get_serial, query.channel);
+            device.manufacturer = device_string(hid_get_manufacturer, query.channel, handle->charset);
+            device.product = device_string(hid_get_product, query.channel, handle->charset);
+            device.serial = device_string(hid_get_serial, query.channel, handle->charset);
             list->devices.push_back(std::move(device));
         });
     list->denied = failures.denied;
@@ -56,5 +56,5 @@ int list_devices(const tavo_usb_handle* handle, tavo_usb_device_list* list) {
 }  // namespace
 
 int tavo_usb_listdevices(const tavo_usb_handle* handle, tavo_usb_device_list* list) {
-    return catch_out_of_memory("tavo_usb_listdevices", [&] { return list_devices(handle, list); });
+    return catch_out_of_memory(handle, "tavo_usb_listdevices", [&] { return list_devices(handle, list); });
 }

@@ -3,10 +3,10 @@
 #include <string>
 #include <utility>
 
-#include "hid_io.h"
 #include "hid_walk.h"
+#include "lines.h"
 #include "out_of_memory.h"
-#include "print_line.h"
+#include "platform.h"
 #include "tavo_usb.h"
 
 namespace {
@@ -34,7 +34,7 @@ bool take_controller(tavo_usb_handle* handle, std::string path, scoped_hid_chann
         handle->write_handle = hid_invalid_channel;
     }
     if (handle->write_handle == hid_invalid_channel) {
-        print_error("Failed to open device (%d)\n", hid_last_error());
+        handle_err(handle, "Failed to open device (%d)\n", hid_last_error());
     } else {
         handle->device_path = std::move(path);
     }
@@ -45,13 +45,13 @@ bool take_controller(tavo_usb_handle* handle, std::string path, scoped_hid_chann
 int find_device(tavo_usb_handle* handle, int wanted) {
     int matches = 0;
     hid_walk(
-        handle->debug, [&] { return handle->write_handle != hid_invalid_channel; },
+        handle, [&] { return handle->write_handle != hid_invalid_channel; },
         [&](const char* path, scoped_hid_channel& query, std::uint16_t vendor, std::uint16_t product) {
             if (!is_tavo_controller(vendor, product)) {
                 return;
             }
             if (handle->debug != 0) {
-                print_line("Found tavo control num %d\n", matches);
+                handle_out(handle, "Found tavo control num %d\n", matches);
             }
             if (matches == wanted) {
                 // On failure the next match is tried under the same number.
@@ -64,14 +64,14 @@ int find_device(tavo_usb_handle* handle, int wanted) {
     if (handle->write_handle != hid_invalid_channel) {
         return 0;
     }
-    print_error("tavo_usb_finddevice(%d) failed to find device %04x-%04x\n", matches,
-                unsigned{tavo_vendor_id}, unsigned{tavo_product_id});
+    handle_err(handle, "tavo_usb_finddevice(%d) failed to find device %04x-%04x\n", matches,
+               unsigned{tavo_vendor_id}, unsigned{tavo_product_id});
     return -1;
 }
 
 int open_device(tavo_usb_handle* handle, const char* path) {
     const auto refuse = [&](const char* why) {
-        print_error("tavo_usb_opendevice('%s'): %s\n", path, why);
+        handle_err(handle, "tavo_usb_opendevice('%s'): %s\n", path, why);
         return -1;
     };
     if (handle->write_handle != hid_invalid_channel) {
@@ -104,12 +104,12 @@ int open_device(tavo_usb_handle* handle, const char* path) {
         return refuse("not a HID device");
     }
     if (handle->debug != 0) {
-        print_line("Found device: %04x-%04x\n", unsigned{vendor}, unsigned{product});
+        handle_out(handle, "Found device: %04x-%04x\n", unsigned{vendor}, unsigned{product});
     }
     if (!is_tavo_controller(vendor, product)) {
-        print_error("tavo_usb_opendevice('%s'): device %04x-%04x is not a tavo controller (%04x-%04x)\n",
-                    path, unsigned{vendor}, unsigned{product}, unsigned{tavo_vendor_id},
-                    unsigned{tavo_product_id});
+        handle_err(handle,
+                   "tavo_usb_opendevice('%s'): device %04x-%04x is not a tavo controller (%04x-%04x)\n", path,
+                   unsigned{vendor}, unsigned{product}, unsigned{tavo_vendor_id}, unsigned{tavo_product_id});
         return -1;
     }
     return take_controller(handle, probed.open_path, query) ? 0 : -1;
@@ -118,9 +118,9 @@ int open_device(tavo_usb_handle* handle, const char* path) {
 }  // namespace
 
 int tavo_usb_finddevice(tavo_usb_handle* handle, int wanted) {
-    return catch_out_of_memory("tavo_usb_finddevice", [&] { return find_device(handle, wanted); });
+    return catch_out_of_memory(handle, "tavo_usb_finddevice", [&] { return find_device(handle, wanted); });
 }
 
 int tavo_usb_opendevice(tavo_usb_handle* handle, const char* path) {
-    return catch_out_of_memory("tavo_usb_opendevice", [&] { return open_device(handle, path); });
+    return catch_out_of_memory(handle, "tavo_usb_opendevice", [&] { return open_device(handle, path); });
 }

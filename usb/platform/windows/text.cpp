@@ -1,4 +1,4 @@
-#include "windows_text.h"
+#include "text.h"
 
 #include <climits>
 

@@ -22,9 +22,9 @@
 #include <algorithm>
 #include <string>
 
-#include "../output_hold.h"
-#include "windows_path.h"
-#include "windows_text.h"
+#include "path.h"
+#include "platform.h"
+#include "text.h"
 
 namespace {
 

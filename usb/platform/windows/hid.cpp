@@ -1,4 +1,4 @@
-// The HID seam over Windows: SetupAPI lists the HID device interfaces and
+// The HID devices over Windows: SetupAPI lists the HID device interfaces and
 // their paths, the HID class driver (part of Windows, so the controller needs
 // no driver of its own) names each device, and CreateFile / WriteFile carry
 // the reports.
@@ -13,8 +13,10 @@ extern "C" {
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <optional>
@@ -22,11 +24,11 @@ extern "C" {
 #include <string>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
-#include "../hid_enum.h"
-#include "../hid_io.h"
-#include "windows_path.h"
-#include "windows_text.h"
+#include "path.h"
+#include "platform.h"
+#include "text.h"
 
 static_assert(sizeof(HANDLE) == sizeof(hid_channel), "a HANDLE travels as a hid_channel");
 static_assert(sizeof(WCHAR) == sizeof(std::uint16_t), "the manufacturer string is UTF-16");
@@ -60,115 +62,64 @@ struct device_info_set_closer {
 };
 using device_info_set = std::unique_ptr<std::remove_pointer_t<HDEVINFO>, device_info_set_closer>;
 
-struct raw_buffer_release {
-    void operator()(void* buffer) const noexcept { ::operator delete(buffer); }
-};
-
-}  // namespace
-
-struct hid_interface {
-    SP_DEVICE_INTERFACE_DATA data;
-};
-
-struct hid_detail {
-    // SP_DEVICE_INTERFACE_DETAIL_DATA_A: the fixed header, then the path.
-    std::unique_ptr<void, raw_buffer_release> buffer;
-};
-
-namespace {
-
-struct enumeration {
-    GUID hid_class;
-    device_info_set set;
-    DWORD next = 0;
-    hid_interface current;
-};
-
-std::optional<enumeration> active;
-
-SP_DEVICE_INTERFACE_DETAIL_DATA_A* detail_data(const hid_detail* detail) {
-    return static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(detail->buffer.get());
-}
-
-}  // namespace
-
-void hid_enum_begin() {
-    active.reset();
-    GUID hid_class{};
-    HidD_GetHidGuid(&hid_class);
-    HDEVINFO set = SetupDiGetClassDevsA(&hid_class, nullptr, nullptr, enumeration_flags);
-    if (set == INVALID_HANDLE_VALUE) {
-        return;  // nothing to list
-    }
-    active.emplace(enumeration{hid_class, device_info_set(set), 0, {}});
-}
-
-const hid_interface* hid_enum_next() {
-    if (!active) {
-        return nullptr;
-    }
-    SP_DEVICE_INTERFACE_DATA& data = active->current.data;
-    data = SP_DEVICE_INTERFACE_DATA{};
-    data.cbSize = sizeof(SP_DEVICE_INTERFACE_DATA);
-    const DWORD index = active->next++;
-    // Fails past the last interface, which ends the enumeration.
-    if (SetupDiEnumDeviceInterfaces(active->set.get(), nullptr, &active->hid_class, index, &data) == FALSE) {
-        return nullptr;
-    }
-    return &active->current;
-}
-
-hid_detail_ptr hid_interface_detail(const hid_interface* iface) {
-    if (!active || iface == nullptr) {
-        return nullptr;
-    }
-    SP_DEVICE_INTERFACE_DATA data = iface->data;  // the calls take it non-const
-
+// The device path of one interface of `set`, or an empty one when the
+// platform does not give it.
+std::string interface_path(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* data) {
     // The first call only learns the size; it "fails" for want of a buffer.
     DWORD required = 0;
-    if (SetupDiGetDeviceInterfaceDetailA(active->set.get(), &data, nullptr, 0, &required, nullptr) != FALSE ||
+    if (SetupDiGetDeviceInterfaceDetailA(set, data, nullptr, 0, &required, nullptr) != FALSE ||
         GetLastError() != ERROR_INSUFFICIENT_BUFFER || required == 0) {
-        return nullptr;
+        return {};
     }
     const DWORD size = std::max<DWORD>(required, sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A));
-
-    hid_detail_ptr detail(new (std::nothrow) hid_detail());
-    if (!detail) {
-        return nullptr;
-    }
-    detail->buffer.reset(::operator new(size, std::nothrow));
-    if (!detail->buffer) {
-        return nullptr;
-    }
-    SP_DEVICE_INTERFACE_DETAIL_DATA_A* header = detail_data(detail.get());
+    // SP_DEVICE_INTERFACE_DETAIL_DATA_A: the fixed header, then the path.
+    std::vector<std::uint64_t> buffer((size + sizeof(std::uint64_t) - 1) / sizeof(std::uint64_t));
+    auto* header = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(buffer.data());
     // The header's own size, not the buffer's: that is how the call knows
     // which layout of the record the caller was built against.
     header->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-    if (SetupDiGetDeviceInterfaceDetailA(active->set.get(), &data, header, size, nullptr, nullptr) == FALSE) {
-        return nullptr;
+    if (SetupDiGetDeviceInterfaceDetailA(set, data, header, size, nullptr, nullptr) == FALSE) {
+        return {};
     }
     // The path ends inside the buffer even if the platform left it unterminated.
-    static_cast<char*>(detail->buffer.get())[size - 1] = '\0';
-    return detail;
+    const char* path = header->DevicePath;
+    const auto room = static_cast<std::size_t>(reinterpret_cast<const char*>(buffer.data()) + size - path);
+    return std::string(path, strnlen(path, room));
+}
+
+}  // namespace
+
+// Present devices only, as device interfaces; SetupDiEnumDeviceInterfaces
+// fails past the last one, which ends the list.
+std::vector<std::string> hid_device_paths() {
+    GUID hid_class{};
+    HidD_GetHidGuid(&hid_class);
+    HDEVINFO listed = SetupDiGetClassDevsA(&hid_class, nullptr, nullptr, enumeration_flags);
+    if (listed == INVALID_HANDLE_VALUE) {
+        return {};  // nothing to list
+    }
+    const device_info_set set(listed);
+    std::vector<std::string> paths;
+    SP_DEVICE_INTERFACE_DATA data{};
+    data.cbSize = sizeof(SP_DEVICE_INTERFACE_DATA);
+    for (DWORD index = 0; SetupDiEnumDeviceInterfaces(set.get(), nullptr, &hid_class, index, &data) != FALSE;
+         ++index) {
+        std::string path = interface_path(set.get(), &data);
+        if (!path.empty()) {
+            paths.push_back(std::move(path));
+        }
+    }
+    return paths;
 }
 
 // Refusals are not counted on Windows (see hid_error_is_permission), so
 // nothing needs telling apart before an open.
-bool hid_interface_ids(const hid_interface* /*iface*/, std::uint16_t* /*vendor*/,
-                       std::uint16_t* /*product*/) {
+bool hid_unopened_ids(const std::string& /*path*/, std::uint16_t* /*vendor*/, std::uint16_t* /*product*/) {
     return false;
 }
 
-const char* hid_detail_path(const hid_detail* detail) {
-    return detail_data(detail)->DevicePath;
-}
-
-void hid_detail_deleter::operator()(hid_detail* detail) const noexcept {
-    delete detail;
-}
-
-void hid_enum_end() {
-    active.reset();
+std::chrono::milliseconds output_hold_wait(std::chrono::milliseconds asked) {
+    return asked;
 }
 
 hid_channel hid_open(const char* path, hid_access access) {

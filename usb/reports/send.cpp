@@ -2,9 +2,9 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "hid_io.h"
+#include "lines.h"
 #include "out_of_memory.h"
-#include "print_line.h"
+#include "platform.h"
 #include "report.h"
 #include "tavo_usb.h"
 
@@ -39,15 +39,15 @@ bool complete(const write_outcome& outcome) {
 int send_command(const tavo_usb_handle* handle, int output, int code) {
     const report_frame frame = command_report(output, code);
     if (handle->debug != 0) {
-        print_line("sending cmd %04x to output %d: bytes %d, %d, %d\n", static_cast<unsigned>(code), output,
-                   frame[1], frame[2], frame[3]);
+        handle_out(handle, "sending cmd %04x to output %d: bytes %d, %d, %d\n", static_cast<unsigned>(code),
+                   output, frame[1], frame[2], frame[3]);
     }
     const write_outcome outcome = write_report(handle, frame);
     if (complete(outcome)) {
         return 0;
     }
-    print_line("WriteFile failed (%d / %d) : %d\n", outcome.ok ? 1 : 0, static_cast<int>(outcome.written),
-               outcome.error);
+    handle_out(handle, "WriteFile failed (%d / %d) : %d\n", outcome.ok ? 1 : 0,
+               static_cast<int>(outcome.written), outcome.error);
     errno = outcome.errno_value;
     return -1;
 }
@@ -56,7 +56,7 @@ int send_config(const tavo_usb_handle* handle, int output, const tavo_usb_config
     for (const report_frame& frame : {setup_report_a(output, *config), setup_report_b(output, *config)}) {
         const write_outcome outcome = write_report(handle, frame);
         if (!complete(outcome)) {
-            print_error("WriteFile failed (%d)\n", outcome.error);
+            handle_err(handle, "WriteFile failed (%d)\n", outcome.error);
             errno = outcome.errno_value;
             return -1;
         }
@@ -69,9 +69,11 @@ int send_config(const tavo_usb_handle* handle, int output, const tavo_usb_config
 // Neither backend needs memory to send; a platform that does must not let an
 // exception out all the same.
 int tavo_usb_sendcommand(const tavo_usb_handle* handle, int output, int code) {
-    return catch_out_of_memory("tavo_usb_sendcommand", [&] { return send_command(handle, output, code); });
+    return catch_out_of_memory(handle, "tavo_usb_sendcommand",
+                               [&] { return send_command(handle, output, code); });
 }
 
 int tavo_usb_sendconfig(const tavo_usb_handle* handle, int output, const tavo_usb_config* config) {
-    return catch_out_of_memory("tavo_usb_sendconfig", [&] { return send_config(handle, output, config); });
+    return catch_out_of_memory(handle, "tavo_usb_sendconfig",
+                               [&] { return send_config(handle, output, config); });
 }

@@ -1,16 +1,28 @@
-#include "windows_console.h"
-
+// Text for the user on Windows. A console reads the bytes written to it in
+// its own code page (the OEM one, 852 on a Czech system), in which UTF-8 is
+// garbage; its wide API takes UTF-16 and shows every character as it is.
+// Pipes and files are no console: they get the bytes unchanged.
 #include <io.h>
 #include <windows.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
+#include <string_view>
 
-#include "windows_text.h"
+#include "platform.h"
+#include "text.h"
 
 namespace {
+
+enum class console_write {
+    not_a_console,  // `stream` goes elsewhere: nothing was written
+    written,
+    failed,
+};
 
 // The console of `stream`, or nullptr when it has none.
 HANDLE console_of(std::FILE* stream) {
@@ -47,8 +59,10 @@ std::wstring console_text(std::string_view text) {
     return shown;
 }
 
-}  // namespace
-
+// Writes `text` (whole lines, "\n" ending each) to `stream` if it is a
+// console, in one call where the console takes it all at once. The text is
+// UTF-8; text that is not (the command line's words come in the ANSI code
+// page) is read in the ANSI code page.
 console_write write_to_console(std::FILE* stream, std::string_view text) {
     HANDLE console = console_of(stream);
     if (console == nullptr) {
@@ -68,4 +82,35 @@ console_write write_to_console(std::FILE* stream, std::string_view text) {
         rest.remove_prefix(std::min<std::size_t>(taken, rest.size()));
     }
     return console_write::written;
+}
+
+}  // namespace
+
+// One call of the runtime's lowest write per text. msvcrt gives an
+// unbuffered stream a 2-byte buffer, so even fwrite may split a line there;
+// _write() converts the line ends and hands the text on whole.
+bool platform_write_text(std::FILE* stream, std::string_view text) {
+    switch (write_to_console(stream, text)) {
+        case console_write::written:
+            return true;  // shown in UTF-16; everything else gets the UTF-8 bytes
+        case console_write::failed:
+            errno = EIO;
+            return false;
+        case console_write::not_a_console:
+            break;
+    }
+    if (text.size() > 0x7FFFFFFFU) {
+        errno = EINVAL;
+        return false;
+    }
+    const int written = _write(_fileno(stream), text.data(), static_cast<unsigned>(text.size()));
+    if (written < 0 && (_doserrno == ERROR_NO_DATA || _doserrno == ERROR_BROKEN_PIPE)) {
+        errno = EPIPE;  // a pipe with no reader, which the runtime calls an invalid argument
+    }
+    return written >= 0 && static_cast<std::size_t>(written) == text.size();
+}
+
+// No locale there names the console's character set: UTF-8, as ever.
+text_charset platform_text_charset() {
+    return text_charset::utf8;
 }

@@ -1,4 +1,4 @@
-#include "linux_sysfs.h"
+#include "sysfs.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -9,7 +9,7 @@
 #include <memory>
 #include <string_view>
 
-#include "linux_sysfs_parse.h"
+#include "sysfs_parse.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include <chrono>
 #include <thread>
 
-#include "../output_hold.h"
+#include "platform.h"
 
 namespace {
 

@@ -37,17 +37,7 @@ bool is_unsafe(char32_t cp) {
            || (cp >= 0x2066 && cp <= 0x2069);       // isolates
 }
 
-text_charset output_charset = text_charset::utf8;
-
 }  // namespace
-
-void set_device_text_charset(text_charset charset) {
-    output_charset = charset;
-}
-
-std::string device_text(std::span<const std::uint16_t> units, char replacement) {
-    return device_text(units, replacement, output_charset);
-}
 
 std::string device_text(std::span<const std::uint16_t> units, char replacement, text_charset charset) {
     std::string out;
