@@ -57,7 +57,7 @@ std::string make_scratch_dir() {
 
 using run_clock = std::chrono::steady_clock;
 
-// Far longer than any run the tests make takes, under valgrind or a
+// Far longer than any run the tests make takes, under a
 // sanitizer too: a run still going then hangs, and its test fails instead of
 // holding up the whole suite.
 constexpr std::chrono::seconds run_bound(60);

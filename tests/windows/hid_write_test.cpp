@@ -110,6 +110,8 @@ TEST(windows_path, only_hid_interface_paths_are_taken) {
     const std::vector<row> rows = {
         {"\\\\.\\pipe\\tavoctl-test", hid_path_kind::not_hid, ""},
         {"COM1", hid_path_kind::not_hid, ""},
+        {"\\\\.\\COM1", hid_path_kind::not_hid, ""},
+        {"NUL", hid_path_kind::not_hid, ""},
         {"C:\\windows\\win.ini", hid_path_kind::not_hid, ""},
         {"\\\\.\\HID#VID_6666&PID_F100#1", hid_path_kind::hid, "\\\\?\\HID#VID_6666&PID_F100#1"},
     };

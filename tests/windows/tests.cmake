@@ -19,21 +19,6 @@ if(CMAKE_CROSSCOMPILING)
   # tavoctl.exe has to run on a Windows machine with nothing installed.
   add_test(NAME tavoctl_imports_only_system_dlls
            COMMAND ${CMAKE_CURRENT_LIST_DIR}/imports_test ${CMAKE_OBJDUMP} $<TARGET_FILE:tavoctl>)
-
-  # The Linux build of the same sources, whose output the real tavoctl.exe
-  # must match under Wine.
-  include(ExternalProject)
-  ExternalProject_Add(linux_tavoctl
-    SOURCE_DIR ${PROJECT_SOURCE_DIR}
-    BINARY_DIR ${CMAKE_BINARY_DIR}/linux-tavoctl
-    CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DCMAKE_CXX_COMPILER=g++
-               -DCMAKE_COMPILE_WARNING_AS_ERROR=${CMAKE_COMPILE_WARNING_AS_ERROR}
-    BUILD_ALWAYS ON
-    INSTALL_COMMAND "")
-  add_test(NAME real_tavoctl_matches_linux
-           COMMAND ${CMAKE_CURRENT_LIST_DIR}/real_tavoctl_test ${wine} ${wine_prefix} $<TARGET_FILE:tavoctl>
-                   ${CMAKE_BINARY_DIR}/linux-tavoctl/tavoctl)
-  set_tests_properties(real_tavoctl_matches_linux PROPERTIES FIXTURES_REQUIRED wine)
 endif()
 
 # A Windows set up for Czech, as Wine takes it from the locale: ANSI code page
