@@ -6,6 +6,7 @@
 #include <new>
 
 #include "channel.h"
+#include "hid_io.h"
 #include "list.h"
 #include "locale_charset.h"
 #include "numbers.h"
@@ -142,6 +143,10 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (!hid_reserve_standard_descriptors()) {
+        print_errno("tavoctl: unable to open /dev/null in place of a closed standard stream");
+        return 1;
+    }
     set_up_streams();
     set_up_device_text_charset();
     // The library lets no exception out; the front end's own texts (usage,

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <map>
 #include <new>
 
@@ -42,7 +43,17 @@ struct fake_state {
     std::size_t next_index = 0;
     hid_interface current{};
     int last_error = 0;
+    std::string log_path;
     std::FILE* log = nullptr;
+
+    fake_state() = default;
+    fake_state(const fake_state&) = delete;
+    fake_state& operator=(const fake_state&) = delete;
+    ~fake_state() {
+        if (log != nullptr) {
+            std::fclose(log);
+        }
+    }
 };
 
 fake_state& state() {
@@ -67,7 +78,15 @@ void fail(int error, int errno_value) {
 }
 
 void log_write(const fake_write& w) {
-    std::FILE* log = state().log;
+    auto& s = state();
+    if (s.log == nullptr && !s.log_path.empty()) {
+        s.log = std::fopen(s.log_path.c_str(), "w");
+        if (s.log == nullptr) {
+            std::fprintf(stderr, "fake: cannot write log %s\n", s.log_path.c_str());
+            std::exit(99);
+        }
+    }
+    std::FILE* log = s.log;
     if (log == nullptr) {
         return;
     }
@@ -110,8 +129,8 @@ bool fake_hid_enumeration_active() {
     return state().enumerating;
 }
 
-void fake_hid_set_log(std::FILE* log) {
-    state().log = log;
+void fake_hid_log_to(const char* path) {
+    state().log_path = path;
 }
 
 void hid_enum_begin() {

@@ -44,8 +44,10 @@ const std::vector<fake_write>& fake_hid_writes();
 int fake_hid_open_channels();  // channels opened and not yet closed
 bool fake_hid_enumeration_active();
 
-// Every write is also appended to this file as one line, if set.
-void fake_hid_set_log(std::FILE* log);
+// Every write is also appended to the file at `path` as one line. The file
+// is opened at the first write, after the program's start-up has had its say
+// over which descriptors are free.
+void fake_hid_log_to(const char* path);
 
 // Reads a device table in the scenario format (see fake_scenario.cpp).
 // Returns false, with a reason in `error`, for a malformed scenario.

@@ -73,6 +73,12 @@ bool hid_write(hid_channel channel, std::span<const std::uint8_t> bytes, std::si
 
 void hid_close(hid_channel channel);
 
+// Makes sure that standard input, output and error are open (where the
+// platform hands out the lowest free number, on something that takes no
+// writes), so that no device opened later becomes one of them. Returns false
+// when that cannot be done. The first thing a program does.
+bool hid_reserve_standard_descriptors();
+
 // The platform's error code for the last failed operation (errno on Linux,
 // GetLastError() on Windows).
 int hid_last_error();

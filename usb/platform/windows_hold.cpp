@@ -76,3 +76,9 @@ output_hold_result output_hold_take(const char* path, hid_channel /*channel*/, i
     CloseHandle(mutex);
     return result;
 }
+
+// Devices are opened as handles, never as C runtime descriptors, so a
+// closed standard stream cannot be handed to one.
+bool hid_reserve_standard_descriptors() {
+    return true;
+}
