@@ -128,6 +128,10 @@ int run(int argc, char** argv, text_charset charset) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (!platform_reserve_standard_descriptors()) {
+        print_errno("tavoctl: unable to open /dev/null in place of a closed standard stream");
+        return 1;
+    }
     set_up_streams();
     const text_charset charset = platform_text_charset();
     // The library lets no exception out; the front end's own texts (usage,

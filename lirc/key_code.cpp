@@ -72,15 +72,9 @@ device_choice read_device_choice(const char* device) {
     return choice;
 }
 
-int output_of_mask(std::uint32_t mask) {
-    switch (mask) {
-        case 1:
-            return 0;
-        case 2:
-            return 1;
-        default:
-            return -1;
-    }
+unsigned outputs_of_mask(std::uint32_t mask) {
+    constexpr std::uint32_t every_output = (1U << controller_transmitters) - 1;
+    return (mask & ~every_output) == 0 ? mask : 0;
 }
 
 std::string printable_field(const char* text, std::size_t size) {

@@ -33,10 +33,14 @@ struct device_choice {
 };
 device_choice read_device_choice(const char* device);
 
-// The output a transmitter mask picks: LIRC numbers transmitters from 1, one
-// bit each, so 1 is output 0 and 2 is output 1. Anything else, both at once
-// included, picks none: returns -1.
-int output_of_mask(std::uint32_t mask);
+// The controller's transmitters as LIRC counts them: one per output.
+inline constexpr int controller_transmitters = 2;
+
+// The outputs a transmitter mask picks, one bit each as in the mask: LIRC
+// numbers transmitters from 1, so transmitter 1 (bit 0) is output 0 and
+// transmitter 2 (bit 1) output 1. Returns 0 for a mask that picks none, or
+// names a transmitter the controller does not have.
+unsigned outputs_of_mask(std::uint32_t mask);
 
 // `text`, at most `size` bytes of it (a fixed field that need not end in a
 // NUL), with every byte that is not printable ASCII as '?': for quoting what

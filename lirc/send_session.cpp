@@ -1,5 +1,6 @@
 #include "send_session.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <csignal>
@@ -24,8 +25,8 @@ using steady_clock = std::chrono::steady_clock;
 struct session_state {
     std::mutex lock;
     std::condition_variable changed;
-    tavo_usb_handle* handle = nullptr;  // the controller, its output held; none between sessions
-    int output = -1;
+    tavo_usb_handle* handle = nullptr;  // the controller, its outputs held; none between sessions
+    unsigned outputs = 0;
     steady_clock::time_point ends_at;
     bool library_ready = false;
     bool closing_down = false;
@@ -52,7 +53,7 @@ struct session_state {
         // Closing the write channel lets go of the output with it.
         tavo_usb_free(handle);
         handle = nullptr;
-        output = -1;
+        outputs = 0;
     }
 
     void end_quiet_sessions() {
@@ -90,8 +91,9 @@ struct session_state {
         return started;
     }
 
-    // Opens the controller and holds `new_output`, as a tavoctl run does.
-    bool open_locked(const device_choice& device, int new_output) {
+    // Opens the controller and holds `new_outputs`, as a tavoctl run holds
+    // its output, waiting at most session_hold_wait for all of them.
+    bool open_locked(const device_choice& device, unsigned new_outputs) {
         if (!library_ready) {
             if (tavo_usb_initalise() != 0) {
                 driver_error("tavo_usb_initalise failed\n");
@@ -101,7 +103,11 @@ struct session_state {
         }
         handle = tavo_usb_create(0, handle_creation_param);
         if (handle == nullptr) {
-            driver_error("unable to create tavo controller handle %d\n", device.number);
+            if (device.by_number) {
+                driver_error("unable to create tavo controller handle %d\n", device.number);
+            } else {
+                driver_error("unable to create tavo controller handle for '%s'\n", device.path.c_str());
+            }
             return false;
         }
         tavo_usb_setlines(handle, lircd_log());
@@ -116,11 +122,19 @@ struct session_state {
             close_locked();
             return false;
         }
-        if (tavo_usb_holdoutput(handle, new_output, tavo_hold_wait_bound) != 0) {
-            close_locked();
-            return false;
+        const steady_clock::time_point give_up = steady_clock::now() + session_hold_wait;
+        for (int output = 0; output < controller_transmitters; ++output) {
+            if ((new_outputs & (1U << output)) == 0) {
+                continue;
+            }
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(give_up - steady_clock::now());
+            if (tavo_usb_holdoutput(handle, output, std::max(left, std::chrono::milliseconds(0))) != 0) {
+                close_locked();
+                return false;
+            }
         }
-        output = new_output;
+        outputs = new_outputs;
         return true;
     }
 };
@@ -129,23 +143,25 @@ session_state state;
 
 }  // namespace
 
-int session_send(const device_choice& device, int output, std::uint16_t code) {
+int session_send(const device_choice& device, unsigned outputs, std::uint16_t code) {
     {
         const std::lock_guard<std::mutex> guard(state.lock);
-        if (state.handle != nullptr && state.output != output) {
+        if (state.handle != nullptr && state.outputs != outputs) {
             state.close_locked();
         }
         if (!state.start_ender()) {
             driver_error("tavo: no thread to end sessions with: keys are not sent\n");
             return -1;
         }
-        if (state.handle == nullptr && !state.open_locked(device, output)) {
+        if (state.handle == nullptr && !state.open_locked(device, outputs)) {
             return -1;
         }
-        if (tavo_usb_sendcommand(state.handle, output, code) != 0) {
-            driver_error("tavo_usb_sendcommand failed: %s\n", std::strerror(errno));
-            state.close_locked();
-            return -1;
+        for (int output = 0; output < controller_transmitters; ++output) {
+            if ((outputs & (1U << output)) != 0 && tavo_usb_sendcommand(state.handle, output, code) != 0) {
+                driver_error("tavo_usb_sendcommand failed: %s\n", std::strerror(errno));
+                state.close_locked();
+                return -1;
+            }
         }
         state.ends_at = steady_clock::now() + session_linger;
     }

@@ -23,8 +23,9 @@ namespace {
 // The device lircd was given, kept from open to the end: lircd opens the
 // driver once and initialises it for each client.
 device_choice chosen_device;
-// Set by SET_TRANSMITTERS, for every client until lircd ends.
-int chosen_output = 0;
+// Set by SET_TRANSMITTERS, for every client until lircd ends: output 0
+// unless a client chose otherwise, one bit per output.
+unsigned chosen_outputs = 1;
 
 int tavo_open(const char* device) {
     chosen_device = read_device_choice(device);
@@ -59,25 +60,26 @@ int tavo_send(struct ir_remote* remote, struct ir_ncode* key) {
                      remote->name != nullptr ? remote->name : "");
         return 0;
     }
-    return session_send(chosen_device, chosen_output, code) == 0 ? 1 : 0;
+    return session_send(chosen_device, chosen_outputs, code) == 0 ? 1 : 0;
 }
 
+// lircd reads a positive result as the number of transmitters there are
+// (the kernel's convention for this request), and a negative one as a mask
+// it could not set: never an error code such as DRV_ERR_BAD_VALUE here.
 int set_transmitters(const void* arg) {
     if (arg == nullptr) {
-        return DRV_ERR_BAD_VALUE;
+        return -1;
     }
     const std::uint32_t mask = *static_cast<const std::uint32_t*>(arg);
-    const int output = output_of_mask(mask);
-    if (output < 0) {
-        driver_error(
-            "tavo: no transmitter mask %u: transmitter 1 is output 0, transmitter 2 output 1, "
-            "one at a time\n",
-            static_cast<unsigned>(mask));
-        return DRV_ERR_BAD_VALUE;
+    const unsigned outputs = outputs_of_mask(mask);
+    if (outputs == 0) {
+        driver_error("tavo: no transmitter mask %u: transmitter 1 is output 0, transmitter 2 output 1\n",
+                     static_cast<unsigned>(mask));
+        return mask == 0 ? -1 : controller_transmitters;
     }
-    if (output != chosen_output) {
-        session_end();  // the hold is the other output's
-        chosen_output = output;
+    if (outputs != chosen_outputs) {
+        session_end();  // the hold is the other outputs'
+        chosen_outputs = outputs;
     }
     return 0;
 }

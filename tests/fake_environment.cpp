@@ -34,24 +34,11 @@ struct scenario_loader {
         fake_hid_reset(std::move(devices));
         fake_hid_set_hold_wait(hold_wait);
         if (const char* path = std::getenv("TAVO_FAKE_LOG")) {
-            log = std::fopen(path, "w");
-            if (log == nullptr) {
-                std::fprintf(stderr, "fake: cannot write log %s\n", path);
-                std::exit(99);
-            }
-            fake_hid_set_log(log);
-        }
-    }
-    ~scenario_loader() {
-        if (log != nullptr) {
-            fake_hid_set_log(nullptr);
-            std::fclose(log);
+            fake_hid_log_to(path);
         }
     }
     scenario_loader(const scenario_loader&) = delete;
     scenario_loader& operator=(const scenario_loader&) = delete;
-
-    std::FILE* log = nullptr;
 };
 
 const scenario_loader loader;

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <map>
 #include <new>
 #include <optional>
@@ -32,7 +33,17 @@ struct fake_state {
     hid_channel next_channel = first_unreal_channel;
     std::optional<std::chrono::milliseconds> hold_wait;
     int last_error = 0;
+    std::string log_path;
     std::FILE* log = nullptr;
+
+    fake_state() = default;
+    fake_state(const fake_state&) = delete;
+    fake_state& operator=(const fake_state&) = delete;
+    ~fake_state() {
+        if (log != nullptr) {
+            std::fclose(log);
+        }
+    }
 };
 
 fake_state& state() {
@@ -57,7 +68,15 @@ void fail(int error, int errno_value) {
 }
 
 void log_write(const fake_write& w) {
-    std::FILE* log = state().log;
+    auto& s = state();
+    if (s.log == nullptr && !s.log_path.empty()) {
+        s.log = std::fopen(s.log_path.c_str(), "w");
+        if (s.log == nullptr) {
+            std::fprintf(stderr, "fake: cannot write log %s\n", s.log_path.c_str());
+            std::exit(99);
+        }
+    }
+    std::FILE* log = s.log;
     if (log == nullptr) {
         return;
     }
@@ -94,8 +113,8 @@ int fake_hid_open_channels() {
     return static_cast<int>(state().channels.size());
 }
 
-void fake_hid_set_log(std::FILE* log) {
-    state().log = log;
+void fake_hid_log_to(const char* path) {
+    state().log_path = path;
 }
 
 void fake_hid_set_hold_wait(std::chrono::milliseconds wait) {

@@ -43,8 +43,10 @@ void fake_hid_reset(std::vector<fake_device> devices);
 const std::vector<fake_write>& fake_hid_writes();
 int fake_hid_open_channels();  // channels opened and not yet closed
 
-// Every write is also appended to this file as one line, if set.
-void fake_hid_set_log(std::FILE* log);
+// Every write is also appended to the file at `path` as one line. The file
+// is opened at the first write, after the program's start-up has had its say
+// over which descriptors are free.
+void fake_hid_log_to(const char* path);
 
 // How long a hold is waited for from now on, whatever the caller asks.
 void fake_hid_set_hold_wait(std::chrono::milliseconds wait);

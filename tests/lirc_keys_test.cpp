@@ -77,11 +77,11 @@ TEST(device_choice, numbers_auto_or_a_path) {
     }
 }
 
-TEST(output_of_mask, transmitter_1_or_2_alone) {
-    const std::pair<std::uint32_t, int> rows[] = {{1, 0},  {2, 1},  {0, -1},          {3, -1},
-                                                  {4, -1}, {6, -1}, {0x80000000, -1}, {0xFFFFFFFF, -1}};
-    for (const auto& [mask, output] : rows) {
-        EXPECT_EQ(output_of_mask(mask), output) << mask;
+TEST(outputs_of_mask, transmitters_1_and_2_and_no_others) {
+    const std::pair<std::uint32_t, unsigned> rows[] = {{1, 1}, {2, 2}, {3, 3},          {0, 0},
+                                                       {4, 0}, {6, 0}, {0x80000000, 0}, {0xFFFFFFFF, 0}};
+    for (const auto& [mask, outputs] : rows) {
+        EXPECT_EQ(outputs_of_mask(mask), outputs) << mask;
     }
 }
 

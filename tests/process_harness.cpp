@@ -48,8 +48,8 @@ std::vector<received_report> parse_log(const std::string& log) {
 }  // namespace
 
 tavoctl_run run_tavoctl_fake(const std::string& scenario, const std::vector<std::string>& args, bool one_pipe,
-                             stdout_sink stdout_to, const environment_variables& env) {
-    return run_tavoctl_fake_together(scenario, {args}, one_pipe, stdout_to, env).front();
+                             stdout_sink stdout_to, const environment_variables& env, unsigned closed) {
+    return run_tavoctl_fake_together(scenario, {args}, one_pipe, stdout_to, env, closed).front();
 }
 
 namespace {
@@ -109,10 +109,11 @@ std::vector<tavoctl_run> run_fake(const std::string& scenario,
 std::vector<tavoctl_run> run_tavoctl_fake_together(const std::string& scenario,
                                                    const std::vector<std::vector<std::string>>& arg_lists,
                                                    bool one_pipe, stdout_sink stdout_to,
-                                                   const environment_variables& env) {
+                                                   const environment_variables& env, unsigned closed) {
     process_request base;
     base.one_pipe = one_pipe;
     base.stdout_to = stdout_to;
+    base.closed = closed;
     return run_fake(scenario, arg_lists, base, env);
 }
 

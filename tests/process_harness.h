@@ -28,10 +28,11 @@ using environment_variables = std::vector<std::pair<std::string, std::string>>;
 // `scenario` lists the fake's devices (see fake_scenario.cpp). With
 // `one_pipe`, both streams come through one pipe, into `out`; otherwise
 // standard output goes where `stdout_to` says. The run has no locale (the C
-// locale) unless `env` names one.
+// locale) unless `env` names one. Bit N of `closed`: descriptor N is closed
+// when the run starts.
 tavoctl_run run_tavoctl_fake(const std::string& scenario, const std::vector<std::string>& args,
                              bool one_pipe = false, stdout_sink stdout_to = stdout_sink::file,
-                             const environment_variables& env = {});
+                             const environment_variables& env = {}, unsigned closed = 0);
 
 // Several runs on the same devices at once, one per argument list. Each
 // starts as soon as the one before it has sent its first report, so that it
@@ -40,7 +41,8 @@ std::vector<tavoctl_run> run_tavoctl_fake_together(const std::string& scenario,
                                                    const std::vector<std::vector<std::string>>& arg_lists,
                                                    bool one_pipe = false,
                                                    stdout_sink stdout_to = stdout_sink::file,
-                                                   const environment_variables& env = {});
+                                                   const environment_variables& env = {},
+                                                   unsigned closed = 0);
 
 // One run with both streams on this process's console (Windows), for the
 // caller to read off the screen; `out` and `err` stay empty.

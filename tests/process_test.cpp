@@ -59,14 +59,31 @@ struct run_case {
     std::vector<int> min_gaps_ms = {};          // [i]: at least this long between reports i and i + 1
     stdout_sink stdout_to = stdout_sink::file;  // elsewhere, `out` is what was read back: nothing
     environment_variables env = {};             // the locale, for one: none (C) unless named here
+    unsigned closed = 0;                        // bit N: descriptor N closed at the start
 };
+
+// Stands in a scenario for a real file as a device's path: nothing but the
+// reports (which the fake logs) may reach it.
+const std::string device_file_marker = "{device-file}";
 
 void PrintTo(const run_case& c, std::ostream* os) {
     *os << c.name;
 }
 
 void expect_run(const run_case& c) {
-    const tavoctl_run run = run_tavoctl_fake(c.scenario, c.args, c.one_pipe, c.stdout_to, c.env);
+    std::string scenario = c.scenario;
+    std::string device_file;
+    if (const auto at = scenario.find(device_file_marker); at != std::string::npos) {
+        device_file = make_scratch_dir() + "/hidraw";
+        write_file(device_file, "");
+        scenario.replace(at, device_file_marker.size(), device_file);
+    }
+    const tavoctl_run run = run_tavoctl_fake(scenario, c.args, c.one_pipe, c.stdout_to, c.env, c.closed);
+    if (!device_file.empty()) {
+        EXPECT_EQ(read_file(device_file), "") << "written to the device other than as a report";
+        std::error_code ignored;
+        std::filesystem::remove_all(std::filesystem::path(device_file).parent_path(), ignored);
+    }
     const std::string err = c.err == usage_marker ? expected_usage(TAVOCTL_FAKE) : c.err;
     const std::string out = c.out == help_marker ? expected_usage(TAVOCTL_FAKE) + help_tail : c.out;
     EXPECT_EQ(run.status, c.status);
@@ -951,6 +968,58 @@ INSTANTIATE_TEST_SUITE_P(
     case_name);
 
 #ifndef _WIN32
+// Hooks started by daemons and cron may have standard descriptors closed: the
+// device a run opens never takes one's place, and a closed standard output
+// still fails the writes meant for it.
+run_case with_closed(unsigned descriptors, run_case c) {
+    c.closed = descriptors;
+    c.scenario = "device 6666:f100 " + c.scenario + " path=" + device_file_marker + "\n";
+    return c;
+}
+
+constexpr unsigned closed_in = 1U << 0;
+constexpr unsigned closed_out = 1U << 1;
+constexpr unsigned closed_err = 1U << 2;
+
+INSTANTIATE_TEST_SUITE_P(
+    closed_descriptors, command_line,
+    testing::Values(
+        with_closed(closed_out, run_case{"stdout_with_traces",
+                                         "",
+                                         {"--debug", "0C03"},
+                                         1,
+                                         "",
+                                         write_error(EBADF),
+                                         {cmd(0, 0, 0x0c03)}}),
+        with_closed(closed_out, run_case{"stdout_nothing_to_print",
+                                         "",
+                                         {"0C03", "0001"},
+                                         0,
+                                         "",
+                                         "",
+                                         {cmd(0, 0, 0x0c03), cmd(0, 0, 1)}}),
+        with_closed(closed_err,
+                    run_case{"stderr_invalid_code", "", {"0001", "zz"}, 1, "", "", {cmd(0, 0, 1)}}),
+        with_closed(closed_err, run_case{"stderr_failed_write",
+                                         "write=refuse",
+                                         {"0001"},
+                                         1,
+                                         "WriteFile failed (0 / 0) : 31\n",
+                                         "",
+                                         {cmd(0, 0, 1) + " lost"}}),
+        with_closed(closed_out | closed_err,
+                    run_case{"both_with_traces", "", {"--debug", "0001", "zz"}, 1, "", "", {cmd(0, 0, 1)}}),
+        with_closed(closed_in, run_case{"stdin_with_traces",
+                                        "",
+                                        {"--debug", "0001"},
+                                        0,
+                                        "Found device: 6666-f100\nFound tavo control num 0\n"
+                                        "- Manufacturer : Tavo\nsending code 0001 to output 0\n"
+                                        "sending cmd 0001 to output 0: bytes 48, 0, 1\n",
+                                        "",
+                                        {cmd(0, 0, 1)}})),
+    case_name);
+
 // Only Linux has a device that is always full.
 INSTANTIATE_TEST_SUITE_P(
     stdout_full, command_line,

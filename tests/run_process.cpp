@@ -204,6 +204,11 @@ running_process start_process(const process_request& request) {
         if (unread_pipe[1] >= 0) {
             close(unread_pipe[1]);
         }
+        for (int fd = 0; fd <= 2; ++fd) {
+            if ((request.closed & (1U << fd)) != 0) {
+                close(fd);
+            }
+        }
         execve(request.program.c_str(), argv.data(), envp.data());
         _exit(127);
     }

@@ -28,6 +28,7 @@ struct process_request {
     bool one_pipe = false;  // both streams into one pipe, as "2>&1 |" does; read back as `out`
     stdout_sink stdout_to = stdout_sink::file;  // without one_pipe
     bool console = false;  // Windows: both streams to this process's console, whose screen shows them
+    unsigned closed = 0;   // POSIX: bit N set, descriptor N is closed when the program starts
 };
 
 process_result run_process(const process_request& request);

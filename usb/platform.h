@@ -129,6 +129,12 @@ std::chrono::milliseconds output_hold_wait(std::chrono::milliseconds asked);
 
 // ---- Text for the user ----
 
+// Makes sure that standard input, output and error are open (where the
+// platform hands out the lowest free number, on something that takes no
+// writes), so that no device opened later becomes one of them. Returns false
+// when that cannot be done. The first thing a program does.
+bool platform_reserve_standard_descriptors();
+
 // Hands `text` (whole lines) to standard output or error in one call of the
 // runtime's lowest write, so that another program reading the same pipe never
 // sees a line torn; a Windows console gets it in UTF-16, which it shows as it

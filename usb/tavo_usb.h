@@ -42,7 +42,10 @@ struct tavo_usb_handle {
     hid_channel query_handle = hid_invalid_channel;
     std::int32_t debug = 0;  // nonzero: trace discovery and every report on stdout
     std::int32_t creation_param = 0;
-    std::string device_path;  // the path the controller was opened by, for the output hold
+    // The controller's path as discovery found it or the caller gave it (not
+    // whatever the platform opened it through): the output hold's name on
+    // Windows, and empty until a controller is open.
+    std::string device_path;
     tavo_usb_lines lines = tavo_usb_standard_lines();
     text_charset charset = text_charset::utf8;  // what the device's own strings are shown in
 };

@@ -220,6 +220,16 @@ runs /testbed/bin/tavoctl --list
 stdout "0${tab}/dev/hidraw0${tab}2-1${tab}Tavo Systems Ltd${tab}ctl0${tab}1" \
   "1${tab}/dev/hidraw2${tab}3-1${tab}${second_manufacturer}${tab}ctl1${tab}2"
 
+# Started with standard output closed, as daemons start hooks: the hidraw node
+# opened first does not take its place, so the trace goes nowhere (and the
+# status says so) instead of into the controller.
+scenario debug_with_stdout_closed "other ctl0" --
+skip wine "Windows opens devices as handles, never in a closed descriptor's place"
+runs /bin/sh -c "exec /testbed/bin/tavoctl --debug 0C03 >&-"
+status 1
+stderr "write error on standard output: Bad file descriptor"
+reports ctl0 "$(cmd 0 0c03)"
+
 scenario list_nothing "other" -- --list
 skip wine "the list shows Linux's device paths and names"
 
@@ -303,14 +313,15 @@ all_keys="TAVO KEY_0 KEY_1 KEY_2 KEY_3 KEY_4 KEY_5 KEY_6 KEY_7 KEY_8 KEY_9 BACKU
 
 # Every key of both remotes, to both outputs: transmitter 1 is output 0,
 # transmitter 2 output 1, and the choice stays from one client to the next.
+# Both transmitters at once: each key to output 0, then output 1.
 lirc_scenario lirc_both_key_sets_to_both_outputs "ctl0" \
   "irsend SEND_ONCE tavo $all_keys && irsend SET_TRANSMITTERS 2 && irsend SEND_ONCE tavo+ $all_keys && \
 irsend SET_TRANSMITTERS 1 && irsend SEND_ONCE tavo+ KEY_5 && irsend SET_TRANSMITTERS 2 && \
-irsend SEND_ONCE tavo KEY_7"
+irsend SEND_ONCE tavo KEY_7 && irsend SET_TRANSMITTERS 1 2 && irsend SEND_ONCE tavo+ KEY_1 KEY_2"
 mapfile -t plain < <(digits 0 0)
 mapfile -t plus < <(digits 1 0x0c00)
 reports ctl0 "$(cmd 0 0080)" "${plain[@]}" "$(cmd 0 0083)" "$(cmd 1 0c80)" "${plus[@]}" "$(cmd 1 0c83)" \
-  "$(cmd 0 0c05)" "$(cmd 1 0007)"
+  "$(cmd 0 0c05)" "$(cmd 1 0007)" "$(cmd 0 0c01)" "$(cmd 1 0c01)" "$(cmd 0 0c02)" "$(cmd 1 0c02)"
 
 # A channel change as README gives it: 'Tavo' and the digits, the pause, 'Backup'.
 lirc_scenario lirc_channel_change "ctl0" \
@@ -324,7 +335,7 @@ pause ctl0 4 2000
 # is quoted in the log without them.
 lirc_scenario lirc_refusals "ctl0" \
   "for request in 'SEND_ONCE tavo KEY_OK' 'SEND_ONCE nosuch KEY_1' 'SEND_ONCE tavo KEY_POWER' \
-'SET_TRANSMITTERS 1 2' 'SET_TRANSMITTERS 3'; do irsend \$request; echo \"\$request: \$?\"; done; \
+'SET_TRANSMITTERS 3' 'SET_TRANSMITTERS 1 3'; do irsend \$request; echo \"\$request: \$?\"; done; \
 python3 -c 'import socket; s = socket.socket(socket.AF_UNIX); s.connect(\"/run/lirc/lircd\"); \
 s.settimeout(30); s.sendall(b\"DRV_OPTION \\x1b[2Jkey v\\n\"); s.shutdown(socket.SHUT_WR); \
 print(b\"\\nERROR\\n\" in b\"\".join(iter(lambda: s.recv(4096), b\"\")))'; \
@@ -333,7 +344,7 @@ before "sed -i 's/^ *BACKUP .*/&\n    KEY_MUTE 0x000D\n    KEY_POWER 0x1000C/' /
 stdout "unknown command: \"KEY_OK\"" "" "SEND_ONCE tavo KEY_OK: 1" \
   "unknown remote: \"nosuch\"" "" "SEND_ONCE nosuch KEY_1: 1" \
   "transmission failed" "" "SEND_ONCE tavo KEY_POWER: 1" \
-  "SET_TRANSMITTERS 1 2: 1" "SET_TRANSMITTERS 3: 1" "True"
+  "SET_TRANSMITTERS 3: 1" "SET_TRANSMITTERS 1 3: 1" "True"
 stderr "Error running command: Input/output error" "Error running command: Input/output error" \
   "Error running command: Input/output error" "Error running command: Input/output error" \
   "Error running command: Input/output error" \
@@ -341,10 +352,10 @@ stderr "Error running command: Input/output error" "Error running command: Input
   "Error: error processing command: SEND_ONCE nosuch KEY_1" "Error: unknown remote: \"nosuch\"" \
   "Error: Invalid command code: 'KEY_POWER' (0x1000c in remote 'tavo'): the controller takes 16 bits" \
   "Error: error processing command: SEND_ONCE tavo KEY_POWER" "Error: transmission failed" \
-  "Error: tavo: no transmitter mask 3: transmitter 1 is output 0, transmitter 2 output 1, one at a time" \
-  "Error: error processing command: SET_TRANSMITTERS 1 2" "Error: error - maximum of 4 transmitters" \
-  "Error: tavo: no transmitter mask 4: transmitter 1 is output 0, transmitter 2 output 1, one at a time" \
-  "Error: error processing command: SET_TRANSMITTERS 3" "Error: error - maximum of 4 transmitters" \
+  "Error: tavo: no transmitter mask 4: transmitter 1 is output 0, transmitter 2 output 1" \
+  "Error: error processing command: SET_TRANSMITTERS 3" "Error: error - maximum of 2 transmitters" \
+  "Error: tavo: no transmitter mask 5: transmitter 1 is output 0, transmitter 2 output 1" \
+  "Error: error processing command: SET_TRANSMITTERS 1 3" "Error: error - maximum of 2 transmitters" \
   "Error: tavo: no driver option '?[2Jkey'" "Warning: Cannot set driver option" \
   "Error: error processing command: DRV_OPTION "$'\e'"[2Jkey v" \
   "Error: Cannot set driver option, code: N"
@@ -386,6 +397,19 @@ tries=0; until grep -q 'sending cmd 0001' /run/lirc/tavoctl.out || [ \$tries -gt
 tries=\$((tries + 1)); sleep 0.05; done; irsend SEND_ONCE tavo KEY_7 KEY_8; wait"
 reports ctl0 "$(cmd 0 0080)" "$(cmd 0 0001)" "$(cmd 0 0083)" "$(cmd 0 0007)" "$(cmd 0 0008)"
 pause ctl0 2 3000
+
+# But lircd serves every client from one thread: a key for an output that a
+# tavoctl run holds through a long pause gives up after 5 s, long before the
+# run ends, and the next client, for the other output, goes first.
+lirc_scenario lirc_gives_up_on_a_held_output "ctl0" \
+  "tavoctl --debug --pause 10000 --channel 1 >/run/lirc/tavoctl.out 2>&1 & \
+tries=0; until grep -q 'sending cmd 0001' /run/lirc/tavoctl.out || [ \$tries -gt 600 ]; do \
+tries=\$((tries + 1)); sleep 0.05; done; irsend SEND_ONCE tavo KEY_7; echo \"status \$?\"; \
+irsend SET_TRANSMITTERS 2 && irsend SEND_ONCE tavo KEY_8; wait"
+stdout "transmission failed" "" "status 1"
+stderr "Error running command: Input/output error" "Error: another run has held output 0 for 5 s; giving up" \
+  "Error: error processing command: SEND_ONCE tavo KEY_7" "Error: transmission failed"
+reports ctl0 "$(cmd 0 0080)" "$(cmd 0 0001)" "$(cmd 1 0008)" "$(cmd 0 0083)"
 
 # And an irsend holds its output from its first key to its last: lircd,
 # stopped right at the first, keeps a tavoctl run waiting, which goes only

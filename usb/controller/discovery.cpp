@@ -21,13 +21,15 @@ void keep_query_channel(tavo_usb_handle* handle, hid_channel channel) {
 }
 
 // The one place where a handle gets its controller, found by number or given
-// by path: opens the write channel to `path` and keeps `query`, the
+// by path: opens the write channel to `open_path` and keeps `query`, the
 // read/write channel already open on it, for the manufacturer query. The
 // path is opened anew: the write channel counts only if it leads to the
 // device that was judged to be a controller. `query` stays with the caller
 // until the handle takes it, so that memory running out on the way closes it.
-bool take_controller(tavo_usb_handle* handle, std::string path, scoped_hid_channel& query) {
-    handle->write_handle = hid_open(path.c_str(), hid_access::write_only);
+// The handle keeps `path`, the name the controller was found or given by.
+bool take_controller(tavo_usb_handle* handle, const char* open_path, std::string path,
+                     scoped_hid_channel& query) {
+    handle->write_handle = hid_open(open_path, hid_access::write_only);
     if (handle->write_handle != hid_invalid_channel &&
         !hid_same_device(query.channel, handle->write_handle)) {
         hid_close(handle->write_handle);
@@ -55,7 +57,7 @@ int find_device(tavo_usb_handle* handle, int wanted) {
             }
             if (matches == wanted) {
                 // On failure the next match is tried under the same number.
-                take_controller(handle, path, query);
+                take_controller(handle, path, path, query);
                 return;
             }
             ++matches;
@@ -112,7 +114,7 @@ int open_device(tavo_usb_handle* handle, const char* path) {
                    unsigned{vendor}, unsigned{product}, unsigned{tavo_vendor_id}, unsigned{tavo_product_id});
         return -1;
     }
-    return take_controller(handle, probed.open_path, query) ? 0 : -1;
+    return take_controller(handle, probed.open_path.c_str(), path, query) ? 0 : -1;
 }
 
 }  // namespace

@@ -114,3 +114,9 @@ bool platform_write_text(std::FILE* stream, std::string_view text) {
 text_charset platform_text_charset() {
     return text_charset::utf8;
 }
+
+// Devices are opened as handles, never as C runtime descriptors, so a
+// closed standard stream cannot be handed to one.
+bool platform_reserve_standard_descriptors() {
+    return true;
+}
