@@ -16,5 +16,6 @@ enum class console_write {
 // Writes `text` (whole lines, "\n" ending each) to `stream` if it is a
 // console, in one call where the console takes it all at once. The text is
 // UTF-8; text that is not (the command line's words come in the ANSI code
-// page) is read in the ANSI code page.
-console_write write_to_console(std::FILE* stream, std::string_view text);
+// page) is read in the ANSI code page. Memory running out on the way does
+// not keep the line from the console.
+console_write write_to_console(std::FILE* stream, std::string_view text) noexcept;
