@@ -127,8 +127,8 @@ struct session_state {
             if ((new_outputs & (1U << output)) == 0) {
                 continue;
             }
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(give_up - steady_clock::now());
+            // Rounded up: the first output waits the whole bound, and says so.
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(give_up - steady_clock::now());
             if (tavo_usb_holdoutput(handle, output, std::max(left, std::chrono::milliseconds(0))) != 0) {
                 close_locked();
                 return false;

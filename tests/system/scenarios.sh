@@ -225,7 +225,7 @@ stdout "0${tab}/dev/hidraw0${tab}2-1${tab}Tavo Systems Ltd${tab}ctl0${tab}1" \
 # status says so) instead of into the controller.
 scenario debug_with_stdout_closed "other ctl0" --
 skip wine "Windows opens devices as handles, never in a closed descriptor's place"
-runs /bin/sh -c "exec /testbed/bin/tavoctl --debug 0C03 >&-"
+runs /bin/sh -c "exec tavoctl --debug 0C03 >&-"
 status 1
 stderr "write error on standard output: Bad file descriptor"
 reports ctl0 "$(cmd 0 0c03)"

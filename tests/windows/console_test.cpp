@@ -3,12 +3,17 @@
 // which UTF-8 is garbage; a pipe must get the bytes as they were: UTF-8, and
 // the command line's own words in the ANSI code page (1250 here).
 #include <gtest/gtest.h>
+#include <io.h>
 #include <windows.h>
 
+#include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "platform.h"
 #include "process_harness.h"
+#include "refused_allocations.h"
 
 namespace {
 
@@ -109,6 +114,33 @@ TEST(czech_console, shows_every_character_and_a_pipe_gets_the_bytes) {
         EXPECT_EQ(piped.status, c.status);
         EXPECT_EQ(piped.out, c.piped);
     }
+}
+
+// The line that says memory ran out is the one that must not be lost: with
+// no memory for its wide text it still reaches the console.
+TEST(czech_console, shows_a_line_when_memory_has_run_out) {
+    const HANDLE screen = test_console();
+    ASSERT_NE(screen, INVALID_HANDLE_VALUE) << "no console: error " << GetLastError();
+    // A stream on the screen's own handle: the console mode that tells a
+    // console takes read access, which a stream opened by name lacks.
+    HANDLE own = nullptr;
+    ASSERT_NE(DuplicateHandle(GetCurrentProcess(), screen, GetCurrentProcess(), &own, 0, FALSE,
+                              DUPLICATE_SAME_ACCESS),
+              FALSE);
+    std::FILE* console = _fdopen(_open_osfhandle(reinterpret_cast<std::intptr_t>(own), 0), "w");
+    ASSERT_NE(console, nullptr);
+    COORD before{};
+    ASSERT_TRUE(cursor_at(screen, &before)) << "error " << GetLastError();
+    bool written = false;
+    {
+        const refused_allocations no_memory;
+        written = platform_write_text(console, "tavo_usb_finddevice: out of memory\n");
+    }
+    COORD after{};
+    ASSERT_TRUE(cursor_at(screen, &after)) << "error " << GetLastError();
+    std::fclose(console);
+    EXPECT_TRUE(written);
+    EXPECT_EQ(screen_lines(screen, before.Y, after.Y), L"tavo_usb_finddevice: out of memory\n");
 }
 
 }  // namespace

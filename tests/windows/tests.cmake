@@ -25,11 +25,13 @@ endif()
 # 1250, OEM code page 852 on a console, the system's own texts in Czech.
 # There a console must show every character, pipes must get UTF-8, and the
 # program's messages must carry the system's texts in UTF-8.
+# The console's writer is tried on its own too, with memory refused.
 add_executable(czech_windows_tests
   ${CMAKE_CURRENT_LIST_DIR}/console_test.cpp ${CMAKE_CURRENT_LIST_DIR}/hold_test.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/process_harness.cpp ${CMAKE_CURRENT_SOURCE_DIR}/run_process.cpp)
+  ${CMAKE_CURRENT_SOURCE_DIR}/process_harness.cpp ${CMAKE_CURRENT_SOURCE_DIR}/run_process.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/refused_allocations.cpp)
 target_include_directories(czech_windows_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/usb)
-target_link_libraries(czech_windows_tests PRIVATE tavoctl_warnings GTest::gtest_main)
+target_link_libraries(czech_windows_tests PRIVATE platform_backend GTest::gtest_main)
 target_compile_definitions(czech_windows_tests PRIVATE TAVOCTL_FAKE="$<TARGET_FILE:tavoctl_fake>")
 add_dependencies(czech_windows_tests tavoctl_fake)
 # The fake's device paths name the same holds as the process tests' runs.

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -59,29 +60,44 @@ std::wstring console_text(std::string_view text) {
     return shown;
 }
 
+// Hands `text` to the console in as few calls as it takes them.
+template <typename Char, typename Write>
+console_write write_all(HANDLE console, std::basic_string_view<Char> text, Write write) {
+    while (!text.empty()) {
+        const DWORD units = static_cast<DWORD>(std::min<std::size_t>(text.size(), MAXDWORD));
+        DWORD taken = 0;
+        if (write(console, text.data(), units, &taken, nullptr) == FALSE || taken == 0) {
+            return console_write::failed;
+        }
+        text.remove_prefix(std::min<std::size_t>(taken, text.size()));
+    }
+    return console_write::written;
+}
+
 // Writes `text` (whole lines, "\n" ending each) to `stream` if it is a
 // console, in one call where the console takes it all at once. The text is
 // UTF-8; text that is not (the command line's words come in the ANSI code
-// page) is read in the ANSI code page.
-console_write write_to_console(std::FILE* stream, std::string_view text) {
+// page) is read in the ANSI code page. Memory running out on the way does
+// not keep the line from the console.
+console_write write_to_console(std::FILE* stream, std::string_view text) noexcept {
     HANDLE console = console_of(stream);
     if (console == nullptr) {
         return console_write::not_a_console;
     }
-    const std::wstring shown = console_text(text);
+    std::wstring shown;
+    try {
+        shown = console_text(text);
+    } catch (const std::bad_alloc&) {
+        // No memory for the wide text, when a line saying so matters most:
+        // the bytes go as they are, read in the console's code page. The
+        // lines printed for want of memory are ASCII, which reads right in
+        // every one.
+        return write_all(console, text, WriteConsoleA);
+    }
     if (shown.empty() && !text.empty()) {
         return console_write::failed;
     }
-    std::wstring_view rest = shown;
-    while (!rest.empty()) {
-        const DWORD units = static_cast<DWORD>(std::min<std::size_t>(rest.size(), MAXDWORD));
-        DWORD taken = 0;
-        if (WriteConsoleW(console, rest.data(), units, &taken, nullptr) == FALSE || taken == 0) {
-            return console_write::failed;
-        }
-        rest.remove_prefix(std::min<std::size_t>(taken, rest.size()));
-    }
-    return console_write::written;
+    return write_all(console, std::wstring_view(shown), WriteConsoleW);
 }
 
 }  // namespace
