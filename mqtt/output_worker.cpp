@@ -86,22 +86,21 @@ void output_worker::run() {
 }
 
 void output_worker::execute(const queued_command& command) {
-    const auto waited = std::chrono::steady_clock::now() - command.arrived;
-    if (waited > setup_.stale_after) {
-        const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(waited).count();
+    if (std::chrono::steady_clock::now() - command.arrived > setup_.stale_after) {
         finish(command, "", false,
-               "dropped: it waited " + std::to_string(seconds) + " s to start, over the " +
-                   std::to_string(setup_.stale_after.count()) + " s bound");
+               "dropped: it waited over the " + std::to_string(setup_.stale_after.count()) +
+                   " s bound to start");
         return;
     }
     std::string sent;
     std::string error;
     const bool ok = send(command.request, &sent, &error) == 0;
-    finish(command, sent, ok, error);
+    // The channel first: whoever reads the result finds the channel already kept.
     if (ok && command.request.kind == command_kind::channel) {
         setup_.publish(output_topic(setup_.base_topic, setup_.id, setup_.output, "channel"),
                        command.request.text, true);
     }
+    finish(command, sent, ok, error);
 }
 
 // The controller is found anew for each command, so one that was unplugged
