@@ -17,7 +17,7 @@
 inline constexpr std::chrono::seconds watch_interval(2);
 
 struct watched_controller {
-    tavo_usb_device device;  // as last seen
+    tavo_usb_device device{};  // as last seen
     bool present = false;
 };
 

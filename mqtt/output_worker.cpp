@@ -151,7 +151,10 @@ int output_worker::send(const command_request& request, std::string* sent, std::
             *error = error_text(lines, std::string("tavo_usb_sendcommand failed: ") + std::strerror(failure));
             return -1;
         }
-        *sent += (sent->empty() ? "" : " ") + code_text(code);
+        if (!sent->empty()) {
+            sent->push_back(' ');
+        }
+        sent->append(code_text(code));
         return 0;
     };
     report_pacing pacing;

@@ -64,11 +64,7 @@ bool read_command_topic(const std::string& base, const std::string& topic, comma
 }
 
 std::vector<std::string> command_subscriptions(const std::string& base) {
-    std::vector<std::string> filters;
-    for (const char* leaf : command_leaves) {
-        filters.push_back(base + "/+/+/" + leaf + "/set");
-    }
-    return filters;
+    return {base + "/+/+/channel/set", base + "/+/+/key/set", base + "/+/+/setup/set"};
 }
 
 std::string bridge_availability_topic(const std::string& base) {

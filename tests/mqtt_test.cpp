@@ -49,7 +49,7 @@ struct seen_message {
 
 // A client of the broker that records every message it is sent.
 class observer {
-public:
+  public:
     explicit observer(int port) : client_(mosquitto_new(nullptr, true, this)) {
         mosquitto_message_callback_set(client_, [](mosquitto*, void* self, const mosquitto_message* m) {
             auto* o = static_cast<observer*>(self);
@@ -80,8 +80,8 @@ public:
     observer& operator=(const observer&) = delete;
 
     void publish(const std::string& topic, const std::string& payload, bool retain = false) {
-        mosquitto_publish(client_, nullptr, topic.c_str(), static_cast<int>(payload.size()), payload.data(), 1,
-                          retain);
+        mosquitto_publish(client_, nullptr, topic.c_str(), static_cast<int>(payload.size()), payload.data(),
+                          1, retain);
     }
 
     // Waits until `done(seen)` holds; returns whether it did in time.
@@ -91,8 +91,9 @@ public:
     }
     bool wait_for(const std::string& topic, const std::string& payload) {
         return wait_until([&](const std::vector<seen_message>& seen) {
-            return std::any_of(seen.begin(), seen.end(),
-                               [&](const seen_message& m) { return m.topic == topic && m.payload == payload; });
+            return std::any_of(seen.begin(), seen.end(), [&](const seen_message& m) {
+                return m.topic == topic && m.payload == payload;
+            });
         });
     }
     // Everything on topics ending in `leaf`, in order.
@@ -122,7 +123,7 @@ public:
         return kept;
     }
 
-private:
+  private:
     mosquitto* client_;
     std::mutex lock_;
     std::condition_variable changed_;
@@ -186,7 +187,8 @@ struct mqtt_case {
     std::vector<std::string> reports;                           // what the controller received
     std::vector<std::string> results;                           // every result published, in order
     std::string config = {};                                    // lines added to the service's file
-    std::vector<std::pair<std::string, std::string>> retained_commands = {};  // on the broker before the start
+    std::vector<std::pair<std::string, std::string>> retained_commands =
+        {};  // on the broker before the start
     ending end = ending::term;
     std::map<std::string, std::string> kept = {};  // retained at the end, among others
 };
@@ -203,7 +205,8 @@ struct service_process {
     service_process(const broker_process& broker, const std::string& config) {
         write_file(dir + "/scenario", controller);
         write_file(dir + "/log", "");
-        write_file(dir + "/mqtt.conf", "host = 127.0.0.1\nport = " + std::to_string(broker.port) + "\n" + config);
+        write_file(dir + "/mqtt.conf",
+                   "host = 127.0.0.1\nport = " + std::to_string(broker.port) + "\n" + config);
         process_request request;
         request.program = TAVOCTL_MQTT_FAKE;
         request.args = {"--config", dir + "/mqtt.conf"};
@@ -324,99 +327,103 @@ const std::string no_pause = "pause = 0\n";
 // One row per command topic, then what is refused, then how the service ends.
 INSTANTIATE_TEST_SUITE_P(
     topics, mqtt_service,
-    testing::Values(
-        mqtt_case{"channel_tavo",
-                  {{base + "0/channel/set", "123"}},
-                  channel_reports(0, 0x0000, "123"),
-                  {ok},
-                  no_pause,
-                  {},
-                  ending::term,
-                  {{base + "0/channel", "123"}}},
-        mqtt_case{"channel_tavo_plus_output_1",
-                  {{base + "1/channel/set", "356"}},
-                  channel_reports(1, 0x0C00, "356"),
-                  {ok},
-                  no_pause + "output1_box = tavo+\n",
-                  {},
-                  ending::term,
-                  {{base + "1/channel", "356"}}},
-        mqtt_case{"channel_box_of_the_controller_section",
-                  {{base + "0/channel/set", "7"}},
-                  channel_reports(0, 0x0C00, "7"),
-                  {ok},
-                  no_pause + "[TV1]\noutput0_box = tavo+\n[OTHER]\noutput0_box = tavo\n"},
-        mqtt_case{"keys_by_name_digit_and_code",
-                  {{base + "0/key/set", "TAVO"},
-                   {base + "0/key/set", "BACKUP"},
-                   {base + "0/key/set", "7"},
-                   {base + "0/key/set", "0C03"}},
-                  {cmd(0, 0x0080), cmd(0, 0x0083), cmd(0, 0x0007), cmd(0, 0x0C03)},
-                  {ok, ok, ok, ok}},
-        mqtt_case{"key_of_a_tavo_plus_box",
-                  {{base + "1/key/set", "BACKUP"}, {base + "1/key/set", "4"}},
-                  {cmd(1, 0x0C83), cmd(1, 0x0C04)},
-                  {ok, ok},
-                  "output1_box = tavo+\n"},
-        mqtt_case{"setup_upload",
-                  {{base + "1/setup/set", "SETUP"}},
-                  {frame_text(0, setup_a1), frame_text(0, setup_b1)},
-                  {ok}}),
+    testing::Values(mqtt_case{"channel_tavo",
+                              {{base + "0/channel/set", "123"}},
+                              channel_reports(0, 0x0000, "123"),
+                              {ok},
+                              no_pause,
+                              {},
+                              ending::term,
+                              {{base + "0/channel", "123"}}},
+                    mqtt_case{"channel_tavo_plus_output_1",
+                              {{base + "1/channel/set", "356"}},
+                              channel_reports(1, 0x0C00, "356"),
+                              {ok},
+                              no_pause + "output1_box = tavo+\n",
+                              {},
+                              ending::term,
+                              {{base + "1/channel", "356"}}},
+                    mqtt_case{"channel_box_of_the_controller_section",
+                              {{base + "0/channel/set", "7"}},
+                              channel_reports(0, 0x0C00, "7"),
+                              {ok},
+                              no_pause + "[TV1]\noutput0_box = tavo+\n[OTHER]\noutput0_box = tavo\n"},
+                    mqtt_case{"keys_by_name_digit_and_code",
+                              {{base + "0/key/set", "TAVO"},
+                               {base + "0/key/set", "BACKUP"},
+                               {base + "0/key/set", "7"},
+                               {base + "0/key/set", "0C03"}},
+                              {cmd(0, 0x0080), cmd(0, 0x0083), cmd(0, 0x0007), cmd(0, 0x0C03)},
+                              {ok, ok, ok, ok}},
+                    mqtt_case{"key_of_a_tavo_plus_box",
+                              {{base + "1/key/set", "BACKUP"}, {base + "1/key/set", "4"}},
+                              {cmd(1, 0x0C83), cmd(1, 0x0C04)},
+                              {ok, ok},
+                              "output1_box = tavo+\n"},
+                    mqtt_case{"setup_upload",
+                              {{base + "1/setup/set", "SETUP"}},
+                              {frame_text(0, setup_a1), frame_text(0, setup_b1)},
+                              {ok}}),
     case_name);
 
 INSTANTIATE_TEST_SUITE_P(
     refused, mqtt_service,
-    testing::Values(
-        mqtt_case{"channel_with_a_letter", {{base + "0/channel/set", "12a"}}, {}, {failed("Invalid channel number '12a'")}},
-        mqtt_case{"key_that_is_no_code", {{base + "0/key/set", "XYZ"}}, {}, {failed("Invalid command code: 'XYZ'")}},
-        mqtt_case{"payload_over_the_bound",
-                  {{base + "0/channel/set", std::string(65, '1')}},
-                  {},
-                  {failed("a payload of 65 bytes is over the bound of 64: nothing was sent")}},
-        mqtt_case{"payload_not_utf8",
-                  {{base + "0/key/set", "\xC0\x81"}},
-                  {},
-                  {failed("the payload is not valid UTF-8: nothing was sent")}},
-        mqtt_case{"controller_never_seen",
-                  {{"tavoctl/NOPE/0/key/set", "1"}},
-                  {},
-                  {failed("unable to find tavo controller NOPE")}},
-        // A retained command would replay at every start: only the later
-        // one is sent.
-        mqtt_case{"retained_command",
-                  {{base + "0/key/set", "1"}},
-                  {cmd(0, 0x0001)},
-                  {ok},
-                  "",
-                  {{base + "0/channel/set", "999"}}},
-        mqtt_case{"stale_command",
-                  {{base + "0/channel/set", "1"}, {base + "0/key/set", "2"}},
-                  channel_reports(0, 0x0000, "1"),
-                  {ok, failed("dropped: it waited over the 1 s bound to start")},
-                  "stale_after = 1\n"}),
+    testing::Values(mqtt_case{"channel_with_a_letter",
+                              {{base + "0/channel/set", "12a"}},
+                              {},
+                              {failed("Invalid channel number '12a'")}},
+                    mqtt_case{"key_that_is_no_code",
+                              {{base + "0/key/set", "XYZ"}},
+                              {},
+                              {failed("Invalid command code: 'XYZ'")}},
+                    mqtt_case{"payload_over_the_bound",
+                              {{base + "0/channel/set", std::string(65, '1')}},
+                              {},
+                              {failed("a payload of 65 bytes is over the bound of 64: nothing was sent")}},
+                    mqtt_case{"payload_not_utf8",
+                              {{base + "0/key/set", "\xC0\x81"}},
+                              {},
+                              {failed("the payload is not valid UTF-8: nothing was sent")}},
+                    mqtt_case{"controller_never_seen",
+                              {{"tavoctl/NOPE/0/key/set", "1"}},
+                              {},
+                              {failed("unable to find tavo controller NOPE")}},
+                    // A retained command would replay at every start: only the later
+                    // one is sent.
+                    mqtt_case{"retained_command",
+                              {{base + "0/key/set", "1"}},
+                              {cmd(0, 0x0001)},
+                              {ok},
+                              "",
+                              {{base + "0/channel/set", "999"}}},
+                    mqtt_case{"stale_command",
+                              {{base + "0/channel/set", "1"}, {base + "0/key/set", "2"}},
+                              channel_reports(0, 0x0000, "1"),
+                              {ok, failed("dropped: it waited over the 1 s bound to start")},
+                              "stale_after = 1\n"}),
     case_name);
 
-INSTANTIATE_TEST_SUITE_P(
-    endings, mqtt_service,
-    testing::Values(
-        // 'Backup' still goes after the pause, then the service says offline.
-        mqtt_case{"sigterm_in_the_pause",
-                  {{base + "0/channel/set", "12"}},
-                  channel_reports(0, 0x0000, "12"),
-                  {ok},
-                  "",
-                  {},
-                  ending::term_in_pause},
-        mqtt_case{"killed_the_will_says_offline", {}, {}, {}, "", {}, ending::kill},
-        mqtt_case{"broker_restarted",
-                  {},
-                  {},
-                  {},
-                  "",
-                  {},
-                  ending::broker_restart,
-                  {{"tavoctl/bridge/availability", "online"}, {base + "availability", "online"}}}),
-    case_name);
+INSTANTIATE_TEST_SUITE_P(endings, mqtt_service,
+                         testing::Values(
+                             // 'Backup' still goes after the pause, then the service says offline.
+                             mqtt_case{"sigterm_in_the_pause",
+                                       {{base + "0/channel/set", "12"}},
+                                       channel_reports(0, 0x0000, "12"),
+                                       {ok},
+                                       "",
+                                       {},
+                                       ending::term_in_pause},
+                             mqtt_case{"killed_the_will_says_offline", {}, {}, {}, "", {}, ending::kill},
+                             mqtt_case{"broker_restarted",
+                                       {},
+                                       {},
+                                       {},
+                                       "",
+                                       {},
+                                       ending::broker_restart,
+                                       {{"tavoctl/bridge/availability", "online"},
+                                        {base + "availability", "online"}}}),
+                         case_name);
 
 struct discovery_field {
     std::string config;   // COMPONENT/OBJECT under homeassistant/.../tavoctl_TV1/
@@ -424,8 +431,8 @@ struct discovery_field {
     json value;
 };
 
-const json both_available = json::array(
-    {{{"topic", "tavoctl/bridge/availability"}}, {{"topic", "tavoctl/TV1/availability"}}});
+const json both_available =
+    json::array({{{"topic", "tavoctl/bridge/availability"}}, {{"topic", "tavoctl/TV1/availability"}}});
 
 // Home Assistant's MQTT text, button and sensor as documented: what each
 // entity must say for Home Assistant to make it part of the controller's
@@ -473,7 +480,8 @@ TEST(mqtt_discovery, configs_say_what_home_assistant_reads) {
                                   "/tavoctl_TV1" + field.config.substr(field.config.find('/')) + "/config";
         ASSERT_EQ(kept.count(topic), 1U) << topic << " is not retained";
         const json config = json::parse(kept.at(topic));
-        EXPECT_EQ(config.value(json::json_pointer(field.pointer), json()), field.value) << topic << field.pointer;
+        EXPECT_EQ(config.value(json::json_pointer(field.pointer), json()), field.value)
+            << topic << field.pointer;
     }
     service.signal(SIGTERM);
     EXPECT_EQ(service.finish().status, 0);
