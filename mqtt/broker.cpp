@@ -65,6 +65,14 @@ int broker_link::start(const service_config& config, const std::string& will_top
         *error = std::string("cannot set up the MQTT client: ") + mosquitto_strerror(code);
         return -1;
     }
+    // The network thread first: it reconnects, with the delay set above,
+    // whenever a connection fails or is lost, the first one included.
+    code = mosquitto_loop_start(client_);
+    if (code != MOSQ_ERR_SUCCESS) {
+        *error = std::string("cannot start the MQTT network thread: ") + mosquitto_strerror(code);
+        return -1;
+    }
+    looping_ = true;
     code = mosquitto_connect_async(client_, config.host.c_str(), config.port, keepalive_s);
     if (code == MOSQ_ERR_INVAL) {
         *error = "cannot connect to " + config.host + ":" + std::to_string(config.port) + ": " +
@@ -72,17 +80,10 @@ int broker_link::start(const service_config& config, const std::string& will_top
         return -1;
     }
     if (code != MOSQ_ERR_SUCCESS) {
-        // The network thread tries again, and goes on trying.
         log_line("broker " + config.host + ":" + std::to_string(config.port) + ": " +
                  (code == MOSQ_ERR_ERRNO ? std::string(std::strerror(errno)) : mosquitto_strerror(code)) +
                  "; trying again");
     }
-    code = mosquitto_loop_start(client_);
-    if (code != MOSQ_ERR_SUCCESS) {
-        *error = std::string("cannot start the MQTT network thread: ") + mosquitto_strerror(code);
-        return -1;
-    }
-    looping_ = true;
     return 0;
 }
 
