@@ -35,6 +35,18 @@ else()
     install(FILES ${packaging_dir}/lirc/tavo.lircd.conf DESTINATION /etc/lirc/lircd.conf.d COMPONENT lirc)
     list(APPEND CPACK_COMPONENTS_ALL lirc)
   endif()
+  # tavoctl-mqtt, where the MQTT service is built: the program, its
+  # configuration (a conffile), its manual page, and the unit and user that
+  # run it under systemd.
+  if(TAVOCTL_MQTT_BUILT)
+    install(TARGETS tavoctl-mqtt RUNTIME DESTINATION bin COMPONENT mqtt)
+    install(FILES ${packaging_dir}/mqtt/mqtt.conf DESTINATION /etc/tavoctl COMPONENT mqtt)
+    install(FILES ${packaging_dir}/tavoctl-mqtt.8 DESTINATION share/man/man8 COMPONENT mqtt)
+    install(FILES ${packaging_dir}/mqtt/tavoctl-mqtt.service DESTINATION lib/systemd/system COMPONENT mqtt)
+    install(FILES ${packaging_dir}/mqtt/sysusers.conf DESTINATION lib/sysusers.d RENAME tavoctl-mqtt.conf
+            COMPONENT mqtt)
+    list(APPEND CPACK_COMPONENTS_ALL mqtt)
+  endif()
 
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEB_COMPONENT_INSTALL ON)
@@ -79,6 +91,21 @@ else()
       "tavoctl runs for the same output. It comes with remotes for the keys of\n"
       "Tavo and Tavo+ boxes. The driver links LIRC's library and is therefore\n"
       "distributed under the GNU GPL, version 2 or later.")
+  set(CPACK_DEBIAN_MQTT_PACKAGE_NAME tavoctl-mqtt)
+  # The service sends to the controllers that tavoctl's udev rule gives
+  # group plugdev, the same way tavoctl does.
+  set(CPACK_DEBIAN_MQTT_PACKAGE_DEPENDS "tavoctl (= ${PROJECT_VERSION})")
+  set(CPACK_DEBIAN_MQTT_PACKAGE_SECTION net)
+  set(CPACK_DEBIAN_MQTT_PACKAGE_CONTROL_EXTRA ${packaging_dir}/mqtt/conffiles ${packaging_dir}/mqtt/postinst
+      ${packaging_dir}/mqtt/prerm ${packaging_dir}/mqtt/postrm)
+  string(CONCAT CPACK_DEBIAN_MQTT_DESCRIPTION
+      "MQTT service for the Tavo USB controller, with Home Assistant discovery\n"
+      "tavoctl-mqtt keeps a connection to an MQTT broker and sends the keys,\n"
+      "channel changes and setup uploads that the broker's clients publish to the\n"
+      "TV set-top boxes on the two outputs of each Tavo USB controller plugged\n"
+      "in, taking turns with tavoctl runs for the same output. Home Assistant\n"
+      "finds every controller through MQTT discovery. A systemd unit runs it as\n"
+      "a user of its own; it is enabled once its configuration names the broker.")
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
   # Debian's layout inside the staged trees: the copyright file in place of
   # LICENSE, the changelog, the manual page compressed.

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <map>
+#include <mutex>
 #include <new>
 #include <optional>
 
@@ -32,7 +33,6 @@ struct fake_state {
     std::map<hid_channel, open_channel> channels;
     hid_channel next_channel = first_unreal_channel;
     std::optional<std::chrono::milliseconds> hold_wait;
-    int last_error = 0;
     std::string log_path;
     std::FILE* log = nullptr;
 
@@ -51,6 +51,16 @@ fake_state& state() {
     return s;
 }
 
+// A service drives its outputs from threads, as a platform's devices take
+// it: every call of the fake is taken whole, one at a time, and its error
+// code is the calling thread's own, as errno and GetLastError() are.
+std::recursive_mutex fake_turn;
+thread_local int last_error = 0;
+
+std::unique_lock<std::recursive_mutex> fake_call() {
+    return std::unique_lock<std::recursive_mutex>(fake_turn);
+}
+
 const fake_device* device_at(const char* path, std::size_t* index) {
     auto& s = state();
     for (std::size_t i = 0; i < s.devices.size(); ++i) {
@@ -63,7 +73,7 @@ const fake_device* device_at(const char* path, std::size_t* index) {
 }
 
 void fail(int error, int errno_value) {
-    state().last_error = error;
+    last_error = error;
     errno = errno_value;
 }
 
@@ -91,6 +101,7 @@ void log_write(const fake_write& w) {
 }  // namespace
 
 void fake_hid_reset(std::vector<fake_device> devices) {
+    const auto turn = fake_call();
     auto& s = state();
     s.devices = std::move(devices);
     for (std::size_t i = 0; i < s.devices.size(); ++i) {
@@ -102,26 +113,31 @@ void fake_hid_reset(std::vector<fake_device> devices) {
     while (!s.channels.empty()) {
         hid_close(s.channels.begin()->first);
     }
-    s.last_error = 0;
+    last_error = 0;
 }
 
 const std::vector<fake_write>& fake_hid_writes() {
+    const auto turn = fake_call();
     return state().writes;
 }
 
 int fake_hid_open_channels() {
+    const auto turn = fake_call();
     return static_cast<int>(state().channels.size());
 }
 
 void fake_hid_log_to(const char* path) {
+    const auto turn = fake_call();
     state().log_path = path;
 }
 
 void fake_hid_set_hold_wait(std::chrono::milliseconds wait) {
+    const auto turn = fake_call();
     state().hold_wait = wait;
 }
 
 std::vector<std::string> hid_device_paths() {
+    const auto turn = fake_call();
     std::vector<std::string> paths;
     for (const fake_device& device : state().devices) {
         if (device.detail_out_of_memory) {
@@ -135,6 +151,7 @@ std::vector<std::string> hid_device_paths() {
 }
 
 bool hid_unopened_ids(const std::string& path, std::uint16_t* vendor, std::uint16_t* product) {
+    const auto turn = fake_call();
     std::size_t index = 0;
     const fake_device* device = device_at(path.c_str(), &index);
     if (device == nullptr) {
@@ -146,10 +163,12 @@ bool hid_unopened_ids(const std::string& path, std::uint16_t* vendor, std::uint1
 }
 
 std::chrono::milliseconds output_hold_wait(std::chrono::milliseconds asked) {
+    const auto turn = fake_call();
     return state().hold_wait.value_or(asked);
 }
 
 hid_channel hid_open(const char* path, hid_access access) {
+    const auto turn = fake_call();
     std::size_t index = 0;
     const fake_device* device = device_at(path, &index);
     const bool opens = device != nullptr && (access == hid_access::read_write ? device->opens_read_write
@@ -174,6 +193,7 @@ hid_channel hid_open(const char* path, hid_access access) {
 }
 
 bool hid_get_attributes(hid_channel channel, std::uint16_t* vendor, std::uint16_t* product) {
+    const auto turn = fake_call();
     const fake_device& device = state().devices.at(state().channels.at(channel).device);
     if (!device.attributes_ok) {
         fail(device.error_code, EIO);
@@ -215,6 +235,7 @@ bool copy_string(const fake_device& device, const std::optional<std::u16string>&
 }  // namespace
 
 bool hid_get_manufacturer(hid_channel channel, std::span<std::uint16_t> units) {
+    const auto turn = fake_call();
     const fake_device* found = device_of(channel);
     if (found == nullptr) {
         return false;
@@ -230,16 +251,19 @@ bool hid_get_manufacturer(hid_channel channel, std::span<std::uint16_t> units) {
 }
 
 bool hid_get_product(hid_channel channel, std::span<std::uint16_t> units) {
+    const auto turn = fake_call();
     const fake_device* device = device_of(channel);
     return device != nullptr && copy_string(*device, device->product_name, units);
 }
 
 bool hid_get_serial(hid_channel channel, std::span<std::uint16_t> units) {
+    const auto turn = fake_call();
     const fake_device* device = device_of(channel);
     return device != nullptr && copy_string(*device, device->serial_number, units);
 }
 
 bool hid_get_port(hid_channel channel, std::string* port) {
+    const auto turn = fake_call();
     const fake_device* device = device_of(channel);
     if (device == nullptr || device->port.empty()) {
         return false;
@@ -252,6 +276,7 @@ bool hid_get_port(hid_channel channel, std::string* port) {
 // The device is pinned as the Linux backend pins it: a channel that must be
 // closed, and that takes no write.
 hid_path_kind hid_probe_path(const char* path, hid_probed_path* probed) {
+    const auto turn = fake_call();
     std::size_t index = 0;
     if (device_at(path, &index) == nullptr) {
         fail(2, ENOENT);
@@ -265,6 +290,7 @@ hid_path_kind hid_probe_path(const char* path, hid_probed_path* probed) {
 }
 
 bool hid_same_device(hid_channel first, hid_channel second) {
+    const auto turn = fake_call();
     const auto& channels = state().channels;
     const auto a = channels.find(first);
     const auto b = channels.find(second);
@@ -272,6 +298,7 @@ bool hid_same_device(hid_channel first, hid_channel second) {
 }
 
 bool hid_write(hid_channel channel, std::span<const std::uint8_t> bytes, std::size_t* written) {
+    const auto turn = fake_call();
     auto& s = state();
     const auto found = s.channels.find(channel);
     if (found == s.channels.end() || found->second.access != hid_access::write_only) {
@@ -305,7 +332,7 @@ bool hid_write(hid_channel channel, std::span<const std::uint8_t> bytes, std::si
             break;
         case fake_write_mode::short_write:
             *written = bytes.empty() ? 0 : bytes.size() - 1;
-            s.last_error = 0;
+            last_error = 0;
             break;
     }
     s.writes.push_back(w);
@@ -314,6 +341,7 @@ bool hid_write(hid_channel channel, std::span<const std::uint8_t> bytes, std::si
 }
 
 void hid_close(hid_channel channel) {
+    const auto turn = fake_call();
     auto& s = state();
     const auto found = s.channels.find(channel);
     if (found == s.channels.end()) {
@@ -328,7 +356,7 @@ void hid_close(hid_channel channel) {
 }
 
 int hid_last_error() {
-    return state().last_error;
+    return last_error;
 }
 
 // The fake's error codes are those its open failures use: 2 no such device,

@@ -18,9 +18,7 @@ std::vector<std::string> tavoctl_run::report_texts() const {
     return texts;
 }
 
-namespace {
-
-std::vector<received_report> parse_log(const std::string& log) {
+std::vector<received_report> parse_fake_log(const std::string& log) {
     std::vector<received_report> reports;
     std::istringstream lines(log);
     std::string line;
@@ -44,8 +42,6 @@ std::vector<received_report> parse_log(const std::string& log) {
     }
     return reports;
 }
-
-}  // namespace
 
 tavoctl_run run_tavoctl_fake(const std::string& scenario, const std::vector<std::string>& args, bool one_pipe,
                              stdout_sink stdout_to, const environment_variables& env, unsigned closed) {
@@ -96,7 +92,7 @@ std::vector<tavoctl_run> run_fake(const std::string& scenario,
         run.status = p.status;
         run.out = p.out;
         run.err = p.err;
-        run.reports = parse_log(read_file(process.scratch_dir + "/log"));
+        run.reports = parse_fake_log(read_file(process.scratch_dir + "/log"));
         runs.push_back(run);
         std::filesystem::remove_all(process.scratch_dir, ignored);
     }

@@ -48,6 +48,9 @@ std::vector<tavoctl_run> run_tavoctl_fake_together(const std::string& scenario,
 // caller to read off the screen; `out` and `err` stay empty.
 tavoctl_run run_tavoctl_fake_on_console(const std::string& scenario, const std::vector<std::string>& args);
 
+// The reports in the fake controller's log (TAVO_FAKE_LOG), in order.
+std::vector<received_report> parse_fake_log(const std::string& log);
+
 // The reports tavoctl should send, in the harness's text form.
 std::string command_report_text(int device, int output, std::uint16_t code);
 std::string frame_text(int device, const std::vector<std::uint8_t>& bytes);

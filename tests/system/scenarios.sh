@@ -264,12 +264,13 @@ ctl0_link=/dev/tavo/by-path/platform-dummy_hcd.1-usb-0:1:1.0  # ctl0 is the test
 scenario udev_rule_from_the_package "ctl0 other" --
 userland
 skip wine "the udev rule is Linux's"
-# shellcheck disable=SC2154 # deb, lirc_deb: set by tests/system/run
+# shellcheck disable=SC2154 # deb, lirc_deb, mqtt_deb: set by tests/system/run
 [ -n "$deb" ] || skip linux "no .deb to install (--deb FILE)"
 # udevadm ignores requests in a chroot unless told that this one is meant.
-# The lircd driver's package comes along, for the scenarios after this one.
+# The lircd driver's and the MQTT service's packages come along, for the
+# scenarios after this one.
 before "export SYSTEMD_IGNORE_CHROOT=1; /lib/systemd/systemd-udevd --daemon &&
-dpkg -i '$deb' $lirc_deb >/dev/null && udevadm settle --timeout=30"
+dpkg -i '$deb' $lirc_deb $mqtt_deb >/dev/null && udevadm settle --timeout=30"
 # Each argument of 'runs' takes one line: the script is built on one.
 check="stat -c '%G %a' \"\$(readlink -f '$ctl0_link')\" /dev/hidraw1; ls /dev/tavo/by-serial; "
 check+="setpriv --reuid=1000 --regid=1000 --groups=46 /usr/bin/tavoctl --path '$ctl0_link' 0001; "
@@ -431,3 +432,73 @@ lirc_scenario lirc_over_tcp "ctl0" "irsend -a 127.0.0.1:8765 SEND_ONCE tavo+ KEY
   "device = /dev/hidraw0" "listen = 127.0.0.1:8765"
 before "ip link set lo up"
 reports ctl0 "$(cmd 0 0c04)" "$(cmd 0 0c02)"
+
+# --- tavoctl-mqtt -----------------------------------------------------------
+# Debian's mosquitto on the guest's loopback and tavoctl-mqtt from the
+# package that the udev scenario installed, set up as README says (see
+# guest/with_mqtt, which adds the service's line for each command to
+# stderr). mosquitto_rr publishes a command and prints its result. The
+# gadgets' serial numbers are their names, and so their names in topics.
+
+# mqtt_scenario NAME "GADGET..." CLIENT [SETTING...]: CLIENT, a shell command
+# line, against the service with SETTING... added to its configuration.
+mqtt_scenario() {
+  local name=$1 plug=$2 client=$3
+  shift 3
+  scenario "$name" "$plug" --
+  userland
+  skip wine "the MQTT service is the Linux build's"
+  # shellcheck disable=SC2154 # mqtt_deb: set by tests/system/run
+  [ -n "$mqtt_deb" ] || skip linux "no tavoctl-mqtt package (it needs libmosquitto-dev and nlohmann-json3-dev)"
+  runs /bin/sh "$testbed_dir/guest/with_mqtt" "$@" -- "$client"
+}
+rr() {  # rr ID OUTPUT COMMAND PAYLOAD: the client's command, and its result on stdout
+  echo "mosquitto_rr -h 127.0.0.1 -t tavoctl/$1/$2/$3/set -e tavoctl/$1/$2/result -m '$4' -W 30"
+}
+
+# Every command topic, in order on one output and the other: the setup, a
+# key by its code, and a Tavo+ channel change with its pause; the channel is
+# kept.
+mqtt_scenario mqtt_commands "ctl0" \
+  "$(rr ctl0 1 setup SETUP) && $(rr ctl0 0 key 0C03) && $(rr ctl0 0 channel 356) && \
+mosquitto_sub -h 127.0.0.1 -t tavoctl/ctl0/0/channel -C 1 -W 5" "output0_box = tavo+"
+stdout '{"ok":true}' '{"ok":true}' '{"ok":true}' 356
+stderr "tavoctl/ctl0/0/channel/set: sent 0c80 0c03 0c05 0c06 0c83; ok" "tavoctl/ctl0/0/key/set: sent 0c03; ok" \
+  "tavoctl/ctl0/1/setup/set: sent setup; ok"
+reports ctl0 "$setup_a1" "$setup_b1" "$(cmd 0 0c03)" "$(cmd 0 0c80)" "$(cmd 0 0c03)" "$(cmd 0 0c05)" \
+  "$(cmd 0 0c06)" "$(cmd 0 0c83)"
+pause ctl0 7 2000
+
+# Both outputs at once: each output's change is whole, with its pause, and
+# neither waits for the other.
+mqtt_scenario mqtt_both_outputs_at_once "ctl0" \
+  "$(rr ctl0 0 channel 12) & $(rr ctl0 1 channel 34); wait" "output1_box = tavo+"
+stdout '{"ok":true}' '{"ok":true}'
+stderr "tavoctl/ctl0/0/channel/set: sent 0080 0001 0002 0083; ok" \
+  "tavoctl/ctl0/1/channel/set: sent 0c80 0c03 0c04 0c83; ok"
+channels ctl0 0 12
+channels ctl0 1 34
+
+# Unplugged for good after its first key: the service says so within a few
+# seconds, a command for it fails with the reason, and the other controller
+# goes on.
+mqtt_scenario mqtt_unplugged "ctl0 ctl1" \
+  "$(rr ctl0 0 key 1) && tries=0; \
+until [ \"\$(mosquitto_sub -h 127.0.0.1 -t tavoctl/ctl0/availability -C 1 -W 2)\" = offline ] || \
+[ \$tries -gt 100 ]; do tries=\$((tries + 1)); sleep 0.2; done; echo \"ctl0 \$(mosquitto_sub -h 127.0.0.1 \
+-t tavoctl/ctl0/availability -C 1 -W 2)\"; $(rr ctl0 0 key 2) && $(rr ctl1 0 key 3)"
+fault unplug ctl0 1
+stdout '{"ok":true}' "ctl0 offline" '{"ok":false,"error":"unable to find tavo controller ctl0"}' '{"ok":true}'
+stderr "tavoctl/ctl0/0/key/set: nothing sent; failed: unable to find tavo controller ctl0" \
+  "tavoctl/ctl0/0/key/set: sent 0001; ok" "tavoctl/ctl1/0/key/set: sent 0003; ok"
+reports ctl0 "$(cmd 0 0001)"
+reports ctl1 "$(cmd 0 0003)"
+
+# Unplugged after its first key and plugged in again, the client stopped
+# meanwhile: the next key finds it anew, no restart, and it reads online.
+mqtt_scenario mqtt_replugged "ctl0" \
+  "$(rr ctl0 0 key 1) && $(rr ctl0 0 key 2) && mosquitto_sub -h 127.0.0.1 -t tavoctl/ctl0/availability -C 1 -W 5"
+fault replug ctl0 1 /userland/run/tavoctl-mqtt/client.pid
+stdout '{"ok":true}' '{"ok":true}' online
+stderr "tavoctl/ctl0/0/key/set: sent 0001; ok" "tavoctl/ctl0/0/key/set: sent 0002; ok"
+reports ctl0 "$(cmd 0 0001)" "$(cmd 0 0002)"

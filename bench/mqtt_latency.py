@@ -1,0 +1,132 @@
+#!/usr/bin/env python3
+"""tavoctl-mqtt's publish-to-first-report latency and its idle cost.
+
+Starts Debian's mosquitto on a free loopback port and the service built on
+the fake controller (the debug preset's tests/tavoctl_mqtt_fake), publishes
+ROUNDS key commands one at a time from a plain MQTT 3.1.1 connection, and
+takes each latency from the moment before the PUBLISH is written to the
+time stamp the fake logs for the report (both CLOCK_MONOTONIC). Then the
+service's CPU time over IDLE seconds of nothing to do, and its resident set;
+the same idle measure for the release build of the real service
+(build/release/mqtt/tavoctl-mqtt), which looks at sysfs every 2 s.
+
+usage: bench/mqtt_latency.py [ROUNDS [IDLE]]   (default 100 and 10)
+"""
+import os
+import socket
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+repo = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+fake = os.path.join(repo, "build/debug/tests/tavoctl_mqtt_fake")
+real = os.path.join(repo, "build/release/mqtt/tavoctl-mqtt")
+rounds = int(sys.argv[1]) if len(sys.argv) > 1 else 100
+idle = int(sys.argv[2]) if len(sys.argv) > 2 else 10
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def packet(kind, body):
+    length, size = len(body), b""
+    while True:
+        byte, length = length % 128, length // 128
+        size += bytes([byte | (128 if length else 0)])
+        if not length:
+            return bytes([kind]) + size + body
+
+
+def text(s):
+    return len(s).to_bytes(2, "big") + s
+
+
+def wait_until(done, why, bound=20.0):
+    deadline = time.monotonic() + bound
+    while not done():
+        if time.monotonic() > deadline:
+            raise SystemExit("bench: gave up waiting: " + why())
+        time.sleep(0.0005)
+
+
+def cpu_and_rss(pid, seconds):
+    def ticks():
+        with open(f"/proc/{pid}/stat") as f:
+            fields = f.read().rsplit(")", 1)[1].split()
+        return int(fields[11]) + int(fields[12])
+
+    before = ticks()
+    time.sleep(seconds)
+    used = (ticks() - before) / os.sysconf("SC_CLK_TCK")
+    with open(f"/proc/{pid}/status") as f:
+        rss = next(line.split()[1] for line in f if line.startswith("VmRSS:"))
+    return used / seconds * 100, int(rss)
+
+
+def main():
+    work = tempfile.mkdtemp()
+    port = free_port()
+    with open(f"{work}/mosquitto.conf", "w") as f:
+        f.write(f"listener {port} 127.0.0.1\nallow_anonymous true\npersistence false\nlog_dest none\n")
+    with open(f"{work}/scenario", "w") as f:
+        f.write("device 6666:f100 serial=TV1 name=Tavo\n")
+    with open(f"{work}/mqtt.conf", "w") as f:
+        f.write(f"host = 127.0.0.1\nport = {port}\n")
+    log = f"{work}/log"
+    open(log, "w").close()
+    broker = subprocess.Popen(["mosquitto", "-c", f"{work}/mosquitto.conf"])
+    env = dict(os.environ, TAVO_FAKE_SCENARIO=f"{work}/scenario", TAVO_FAKE_LOG=log)
+    service = subprocess.Popen([fake, "--config", f"{work}/mqtt.conf"], env=env, stderr=open(f"{work}/service.log", "w"))
+    processes = [service, broker]
+    try:
+        client = None
+        for _ in range(200):
+            try:
+                client = socket.create_connection(("127.0.0.1", port))
+                break
+            except OSError:
+                time.sleep(0.025)
+        client.sendall(packet(0x10, text(b"MQTT") + bytes([4, 2]) + (60).to_bytes(2, "big") + text(b"bench")))
+        client.recv(4)  # CONNACK
+        command = packet(0x30, text(b"tavoctl/TV1/0/key/set") + b"1")
+
+        def lines():
+            with open(log) as f:
+                return f.read().splitlines()
+
+        # Until the service has subscribed: one report, not timed.
+        for _ in range(200):
+            client.sendall(command)
+            time.sleep(0.1)
+            if lines():
+                break
+        time.sleep(0.5)
+        first = len(lines())
+        latencies = []
+        for i in range(first, first + rounds):
+            start = time.monotonic_ns()
+            client.sendall(command)
+            wait_until(lambda: len(lines()) > i,
+                       lambda: f"round {i - first}; the service said:\n" + open(f"{work}/service.log").read()[-2000:])
+            latencies.append((int(lines()[i].split()[2]) - start) / 1e6)
+        fake_cpu, fake_rss = cpu_and_rss(service.pid, idle)
+        real_service = subprocess.Popen([real, "--config", f"{work}/mqtt.conf"], stderr=subprocess.DEVNULL)
+        processes.append(real_service)
+        time.sleep(1)
+        real_cpu, real_rss = cpu_and_rss(real_service.pid, idle)
+    finally:
+        for process in processes:
+            process.terminate()
+            process.wait()
+    print(f"rounds: {rounds}")
+    print(f"publish to first report: median {statistics.median(latencies):.2f} ms, worst {max(latencies):.2f} ms")
+    print(f"idle over {idle} s, on the fake (debug build): CPU {fake_cpu:.2f} %, RSS {fake_rss} KiB")
+    print(f"idle over {idle} s, real backend (release build, no controller): CPU {real_cpu:.2f} %, RSS {real_rss} KiB")
+
+
+main()

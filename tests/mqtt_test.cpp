@@ -1,0 +1,512 @@
+// tavoctl-mqtt as its users meet it: the built service on the fake
+// controller, a real broker (Debian's mosquitto on a free loopback port), and
+// what a client of that broker and the controller see.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <mosquitto.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "process_harness.h"
+#include "run_process.h"
+
+namespace {
+
+using json = nlohmann::json;
+using namespace std::chrono_literals;
+
+// Every wait is bounded: a service that never answers fails the row. The
+// bound is above libmosquitto's growing reconnect delays (1, 4, 9 s...).
+constexpr auto answer_bound = 45s;
+
+int free_loopback_port() {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+        throw std::runtime_error("no free loopback port");
+    }
+    close(fd);
+    return ntohs(address.sin_port);
+}
+
+struct seen_message {
+    std::string topic;
+    std::string payload;
+};
+
+// A client of the broker that records every message it is sent.
+class observer {
+  public:
+    explicit observer(int port) : client_(mosquitto_new(nullptr, true, this)) {
+        mosquitto_message_callback_set(client_, [](mosquitto*, void* self, const mosquitto_message* m) {
+            auto* o = static_cast<observer*>(self);
+            const std::lock_guard<std::mutex> guard(o->lock_);
+            o->seen_.push_back({m->topic, std::string(static_cast<const char*>(m->payload),
+                                                      static_cast<std::size_t>(m->payloadlen))});
+            o->changed_.notify_all();
+        });
+        // The broker may still be starting: bounded retries.
+        int code = MOSQ_ERR_NO_CONN;
+        for (int attempt = 0; attempt < 200 && code != MOSQ_ERR_SUCCESS; ++attempt) {
+            code = mosquitto_connect(client_, "127.0.0.1", port, 60);
+            if (code != MOSQ_ERR_SUCCESS) {
+                std::this_thread::sleep_for(25ms);
+            }
+        }
+        if (code != MOSQ_ERR_SUCCESS || mosquitto_subscribe(client_, nullptr, "#", 1) != MOSQ_ERR_SUCCESS ||
+            mosquitto_loop_start(client_) != MOSQ_ERR_SUCCESS) {
+            throw std::runtime_error("cannot reach the test broker");
+        }
+    }
+    ~observer() {
+        mosquitto_disconnect(client_);
+        mosquitto_loop_stop(client_, false);
+        mosquitto_destroy(client_);
+    }
+    observer(const observer&) = delete;
+    observer& operator=(const observer&) = delete;
+
+    void publish(const std::string& topic, const std::string& payload, bool retain = false) {
+        mosquitto_publish(client_, nullptr, topic.c_str(), static_cast<int>(payload.size()), payload.data(),
+                          1, retain);
+    }
+
+    // Waits until `done(seen)` holds; returns whether it did in time.
+    bool wait_until(const std::function<bool(const std::vector<seen_message>&)>& done) {
+        std::unique_lock<std::mutex> guard(lock_);
+        return changed_.wait_for(guard, answer_bound, [&] { return done(seen_); });
+    }
+    bool wait_for(const std::string& topic, const std::string& payload) {
+        return wait_until([&](const std::vector<seen_message>& seen) {
+            return std::any_of(seen.begin(), seen.end(), [&](const seen_message& m) {
+                return m.topic == topic && m.payload == payload;
+            });
+        });
+    }
+    // Everything on topics ending in `leaf`, in order.
+    std::vector<seen_message> on(const std::string& leaf) {
+        const std::lock_guard<std::mutex> guard(lock_);
+        std::vector<seen_message> found;
+        for (const seen_message& m : seen_) {
+            if (m.topic.size() >= leaf.size() && m.topic.ends_with(leaf)) {
+                found.push_back(m);
+            }
+        }
+        return found;
+    }
+    // What the broker keeps retained: all of it arrives before a message
+    // published after subscribing.
+    std::map<std::string, std::string> retained() {
+        publish("test/end", "");
+        wait_for("test/end", "");
+        const std::lock_guard<std::mutex> guard(lock_);
+        std::map<std::string, std::string> kept;
+        for (const seen_message& m : seen_) {
+            if (m.topic == "test/end") {
+                break;
+            }
+            kept[m.topic] = m.payload;
+        }
+        return kept;
+    }
+
+  private:
+    mosquitto* client_;
+    std::mutex lock_;
+    std::condition_variable changed_;
+    std::vector<seen_message> seen_;
+};
+
+// Debian's mosquitto on a loopback port, with nothing kept across restarts.
+struct broker_process {
+    int port = free_loopback_port();
+    std::string dir = make_scratch_dir();
+    running_process process;
+
+    broker_process() { start(); }
+    ~broker_process() {
+        stop();
+        std::error_code ignored;
+        std::filesystem::remove_all(dir, ignored);
+    }
+    broker_process(const broker_process&) = delete;
+    broker_process& operator=(const broker_process&) = delete;
+
+    void start() {
+        write_file(dir + "/mosquitto.conf", "listener " + std::to_string(port) +
+                                                " 127.0.0.1\nallow_anonymous true\npersistence false\n");
+        process_request request;
+        request.program = MOSQUITTO;
+        request.args = {"-c", dir + "/mosquitto.conf"};
+        request.scratch_dir = dir;
+        process = start_process(request);
+    }
+    void stop() {
+        if (process.id > 0) {
+            kill(static_cast<pid_t>(process.id), SIGTERM);
+            finish_process(&process);
+            process.id = -1;
+        }
+    }
+};
+
+const std::string controller = "device 6666:f100 serial=TV1 port=1-2 product=Box name=Tavo Ltd\n";
+const std::string base = "tavoctl/TV1/";
+
+std::string cmd(int output, std::uint16_t code) {
+    return command_report_text(0, output, code);
+}
+const std::string ok = R"({"ok":true})";
+std::string failed(const std::string& error) {
+    return json{{"ok", false}, {"error", error}}.dump();
+}
+
+enum class ending {
+    term,            // SIGTERM once every result is in: offline, status 0
+    term_in_pause,   // SIGTERM while the channel change waits before 'Backup'
+    kill,            // SIGKILL: the broker publishes the will
+    broker_restart,  // the broker goes and comes back empty: all is published again
+    broker_late      // the broker comes only after the service has found it absent
+};
+
+struct mqtt_case {
+    const char* name;
+    std::vector<std::pair<std::string, std::string>> commands;  // topic, payload; in order
+    std::vector<std::string> reports;                           // what the controller received
+    std::vector<std::string> results;                           // every result published, in order
+    std::string config = {};                                    // lines added to the service's file
+    std::vector<std::pair<std::string, std::string>> retained_commands =
+        {};  // on the broker before the start
+    ending end = ending::term;
+    std::map<std::string, std::string> kept = {};  // retained at the end, among others
+};
+
+void PrintTo(const mqtt_case& c, std::ostream* os) {
+    *os << c.name;
+}
+
+// The service on the fake controller, connected to `broker`.
+struct service_process {
+    std::string dir = make_scratch_dir();
+    running_process process;
+
+    service_process(const broker_process& broker, const std::string& config) {
+        write_file(dir + "/scenario", controller);
+        write_file(dir + "/log", "");
+        write_file(dir + "/mqtt.conf",
+                   "host = 127.0.0.1\nport = " + std::to_string(broker.port) + "\n" + config);
+        process_request request;
+        request.program = TAVOCTL_MQTT_FAKE;
+        request.args = {"--config", dir + "/mqtt.conf"};
+        request.env = {{"TAVO_FAKE_SCENARIO", dir + "/scenario"}, {"TAVO_FAKE_LOG", dir + "/log"}};
+        request.scratch_dir = dir;
+        process = start_process(request);
+    }
+    ~service_process() {
+        if (process.id > 0) {
+            kill(static_cast<pid_t>(process.id), SIGKILL);
+            finish_process(&process);
+        }
+        std::error_code ignored;
+        std::filesystem::remove_all(dir, ignored);
+    }
+    service_process(const service_process&) = delete;
+    service_process& operator=(const service_process&) = delete;
+
+    void signal(int number) const { kill(static_cast<pid_t>(process.id), number); }
+    process_result finish() {
+        process_result result = finish_process(&process);
+        process.id = -1;
+        return result;
+    }
+    std::vector<std::string> reports() const {
+        std::vector<std::string> texts;
+        for (const received_report& r : parse_fake_log(read_file(dir + "/log"))) {
+            texts.push_back(r.text);
+        }
+        return texts;
+    }
+};
+
+class mqtt_service : public testing::TestWithParam<mqtt_case> {};
+
+TEST_P(mqtt_service, behaves_exactly) {
+    const mqtt_case& c = GetParam();
+    broker_process broker;
+    std::unique_ptr<service_process> late_service;
+    if (c.end == ending::broker_late) {
+        broker.stop();
+        late_service = std::make_unique<service_process>(broker, c.config);
+        const std::string said = late_service->dir + "/stderr";
+        for (int i = 0; i < 2000 && read_file(said).find("trying again") == std::string::npos; ++i) {
+            std::this_thread::sleep_for(5ms);
+        }
+        broker.start();
+    }
+    auto watcher = std::make_unique<observer>(broker.port);
+    for (const auto& [topic, payload] : c.retained_commands) {
+        watcher->publish(topic, payload, true);
+        ASSERT_TRUE(watcher->wait_for(topic, payload));
+    }
+    std::unique_ptr<service_process> started =
+        late_service ? std::move(late_service) : std::make_unique<service_process>(broker, c.config);
+    service_process& service = *started;
+    ASSERT_TRUE(watcher->wait_for("tavoctl/bridge/availability", "online"));
+    ASSERT_TRUE(watcher->wait_for(base + "availability", "online"));
+
+    for (const auto& [topic, payload] : c.commands) {
+        watcher->publish(topic, payload);
+    }
+    if (c.end == ending::term_in_pause) {
+        // All but 'Backup' sent: the pause has begun.
+        for (int i = 0; i < 4000 && service.reports().size() + 1 < c.reports.size(); ++i) {
+            std::this_thread::sleep_for(5ms);
+        }
+        service.signal(SIGTERM);
+    }
+    watcher->wait_until([&](const std::vector<seen_message>& seen) {
+        return std::count_if(seen.begin(), seen.end(), [](const seen_message& m) {
+                   return m.topic.ends_with("/result");
+               }) >= static_cast<long>(c.results.size());
+    });
+    std::vector<std::string> results;
+    for (const seen_message& m : watcher->on("/result")) {
+        results.push_back(m.payload);
+    }
+    EXPECT_EQ(results, c.results);
+
+    if (c.end == ending::broker_restart) {
+        watcher.reset();
+        broker.stop();
+        broker.start();
+        watcher = std::make_unique<observer>(broker.port);
+        // The service reconnects on its own, and says it all again.
+        EXPECT_TRUE(watcher->wait_for("tavoctl/bridge/availability", "online"));
+        EXPECT_TRUE(watcher->wait_until([](const std::vector<seen_message>& seen) {
+            return std::any_of(seen.begin(), seen.end(), [](const seen_message& m) {
+                return m.topic == "homeassistant/sensor/tavoctl_TV1/output1_result/config";
+            });
+        }));
+    }
+    if (!c.kept.empty()) {
+        observer late(broker.port);
+        const std::map<std::string, std::string> kept = late.retained();
+        for (const auto& [topic, payload] : c.kept) {
+            EXPECT_EQ(kept.count(topic) != 0 ? kept.at(topic) : "<none>", payload) << topic;
+        }
+    }
+    service.signal(c.end == ending::kill ? SIGKILL : SIGTERM);
+    // Said by the service itself, or by the broker for a service killed.
+    EXPECT_TRUE(watcher->wait_for("tavoctl/bridge/availability", "offline"));
+    const process_result ended = service.finish();
+    EXPECT_EQ(ended.status, c.end == ending::kill ? -1 : 0) << ended.err;
+    EXPECT_EQ(service.reports(), c.reports);
+}
+
+std::string case_name(const testing::TestParamInfo<mqtt_case>& param_info) {
+    return param_info.param.name;
+}
+
+}  // namespace
+
+namespace {
+
+std::vector<std::string> channel_reports(int output, std::uint16_t base_code, const std::string& digits) {
+    std::vector<std::string> reports = {cmd(output, static_cast<std::uint16_t>(base_code + 0x80))};
+    for (const char digit : digits) {
+        reports.push_back(cmd(output, static_cast<std::uint16_t>(base_code + (digit - '0'))));
+    }
+    reports.push_back(cmd(output, static_cast<std::uint16_t>(base_code + 0x83)));
+    return reports;
+}
+
+const std::vector<std::uint8_t> setup_a1 = {0x00, 0x74, 0x4B, 0x96, 0x96, 0x05, 0xDC, 0x0A, 0x8B};
+const std::vector<std::uint8_t> setup_b1 = {0x00, 0x76, 0x01, 0x7A, 0x7A, 0x7A, 0x7A, 0x7A, 0x7A};
+const std::string no_pause = "pause = 0\n";
+
+// One row per command topic, then what is refused, then how the service ends.
+INSTANTIATE_TEST_SUITE_P(
+    topics, mqtt_service,
+    testing::Values(mqtt_case{"channel_tavo",
+                              {{base + "0/channel/set", "123"}},
+                              channel_reports(0, 0x0000, "123"),
+                              {ok},
+                              no_pause,
+                              {},
+                              ending::term,
+                              {{base + "0/channel", "123"}}},
+                    mqtt_case{"channel_tavo_plus_output_1",
+                              {{base + "1/channel/set", "356"}},
+                              channel_reports(1, 0x0C00, "356"),
+                              {ok},
+                              no_pause + "output1_box = tavo+\n",
+                              {},
+                              ending::term,
+                              {{base + "1/channel", "356"}}},
+                    mqtt_case{"channel_box_of_the_controller_section",
+                              {{base + "0/channel/set", "7"}},
+                              channel_reports(0, 0x0C00, "7"),
+                              {ok},
+                              no_pause + "[TV1]\noutput0_box = tavo+\n[OTHER]\noutput0_box = tavo\n"},
+                    mqtt_case{"keys_by_name_digit_and_code",
+                              {{base + "0/key/set", "TAVO"},
+                               {base + "0/key/set", "BACKUP"},
+                               {base + "0/key/set", "7"},
+                               {base + "0/key/set", "0C03"}},
+                              {cmd(0, 0x0080), cmd(0, 0x0083), cmd(0, 0x0007), cmd(0, 0x0C03)},
+                              {ok, ok, ok, ok}},
+                    mqtt_case{"key_of_a_tavo_plus_box",
+                              {{base + "1/key/set", "BACKUP"}, {base + "1/key/set", "4"}},
+                              {cmd(1, 0x0C83), cmd(1, 0x0C04)},
+                              {ok, ok},
+                              "output1_box = tavo+\n"},
+                    mqtt_case{"setup_upload",
+                              {{base + "1/setup/set", "SETUP"}},
+                              {frame_text(0, setup_a1), frame_text(0, setup_b1)},
+                              {ok}}),
+    case_name);
+
+INSTANTIATE_TEST_SUITE_P(
+    refused, mqtt_service,
+    testing::Values(mqtt_case{"channel_with_a_letter",
+                              {{base + "0/channel/set", "12a"}},
+                              {},
+                              {failed("Invalid channel number '12a'")}},
+                    mqtt_case{"key_that_is_no_code",
+                              {{base + "0/key/set", "XYZ"}},
+                              {},
+                              {failed("Invalid command code: 'XYZ'")}},
+                    mqtt_case{"payload_over_the_bound",
+                              {{base + "0/channel/set", std::string(65, '1')}},
+                              {},
+                              {failed("a payload of 65 bytes is over the bound of 64: nothing was sent")}},
+                    mqtt_case{"payload_not_utf8",
+                              {{base + "0/key/set", "\xC0\x81"}},
+                              {},
+                              {failed("the payload is not valid UTF-8: nothing was sent")}},
+                    mqtt_case{"controller_never_seen",
+                              {{"tavoctl/NOPE/0/key/set", "1"}},
+                              {},
+                              {failed("unable to find tavo controller NOPE")}},
+                    // A retained command would replay at every start: only the later
+                    // one is sent.
+                    mqtt_case{"retained_command",
+                              {{base + "0/key/set", "1"}},
+                              {cmd(0, 0x0001)},
+                              {ok},
+                              "",
+                              {{base + "0/channel/set", "999"}}},
+                    mqtt_case{"stale_command",
+                              {{base + "0/channel/set", "1"}, {base + "0/key/set", "2"}},
+                              channel_reports(0, 0x0000, "1"),
+                              {ok, failed("dropped: it waited over the 1 s bound to start")},
+                              "stale_after = 1\n"}),
+    case_name);
+
+INSTANTIATE_TEST_SUITE_P(endings, mqtt_service,
+                         testing::Values(
+                             // 'Backup' still goes after the pause, then the service says offline.
+                             mqtt_case{"sigterm_in_the_pause",
+                                       {{base + "0/channel/set", "12"}},
+                                       channel_reports(0, 0x0000, "12"),
+                                       {ok},
+                                       "",
+                                       {},
+                                       ending::term_in_pause},
+                             mqtt_case{"killed_the_will_says_offline", {}, {}, {}, "", {}, ending::kill},
+                             mqtt_case{"broker_restarted",
+                                       {},
+                                       {},
+                                       {},
+                                       "",
+                                       {},
+                                       ending::broker_restart,
+                                       {{"tavoctl/bridge/availability", "online"},
+                                        {base + "availability", "online"}}},
+                             // Absent at the start, the broker is tried again until it comes.
+                             mqtt_case{"broker_absent_at_the_start",
+                                       {{base + "0/key/set", "5"}},
+                                       {cmd(0, 0x0005)},
+                                       {ok},
+                                       "",
+                                       {},
+                                       ending::broker_late}),
+                         case_name);
+
+struct discovery_field {
+    std::string config;   // COMPONENT/OBJECT under homeassistant/.../tavoctl_TV1/
+    std::string pointer;  // a JSON pointer into it
+    json value;
+};
+
+const json both_available =
+    json::array({{{"topic", "tavoctl/bridge/availability"}}, {{"topic", "tavoctl/TV1/availability"}}});
+
+// Home Assistant's MQTT text, button and sensor as documented: what each
+// entity must say for Home Assistant to make it part of the controller's
+// device, send to the right topic, and show it unavailable with the bridge
+// or the controller.
+const std::vector<discovery_field> discovery_fields = {
+    {"text/output0_channel", "/unique_id", "tavoctl_TV1_output0_channel"},
+    {"text/output0_channel", "/command_topic", "tavoctl/TV1/0/channel/set"},
+    {"text/output0_channel", "/state_topic", "tavoctl/TV1/0/channel"},
+    {"text/output0_channel", "/pattern", "[0-9]*"},
+    {"text/output0_channel", "/min", 0},
+    {"text/output0_channel", "/max", 64},
+    {"text/output0_channel", "/availability", both_available},
+    {"text/output0_channel", "/availability_mode", "all"},
+    {"text/output0_channel", "/device/identifiers", json::array({"tavoctl_TV1"})},
+    {"text/output0_channel", "/device/manufacturer", "Tavo Ltd"},
+    {"text/output0_channel", "/device/model", "Box"},
+    {"text/output0_channel", "/device/serial_number", "TV1"},
+    {"text/output1_channel", "/command_topic", "tavoctl/TV1/1/channel/set"},
+    {"button/output0_tavo", "/command_topic", "tavoctl/TV1/0/key/set"},
+    {"button/output0_tavo", "/payload_press", "TAVO"},
+    {"button/output1_backup", "/payload_press", "BACKUP"},
+    {"button/output1_backup", "/unique_id", "tavoctl_TV1_output1_backup"},
+    {"button/output1_setup", "/command_topic", "tavoctl/TV1/1/setup/set"},
+    {"button/output1_setup", "/availability_mode", "all"},
+    {"sensor/output1_result", "/state_topic", "tavoctl/TV1/1/result"},
+    {"sensor/output1_result", "/json_attributes_topic", "tavoctl/TV1/1/result"},
+    {"sensor/output1_result", "/value_template", "{{ 'ok' if value_json.ok else 'failed' }}"},
+    {"sensor/output1_result", "/device/identifiers", json::array({"tavoctl_TV1"})},
+};
+
+TEST(mqtt_discovery, configs_say_what_home_assistant_reads) {
+    broker_process broker;
+    observer watcher(broker.port);
+    service_process service(broker, "");
+    ASSERT_TRUE(watcher.wait_for("tavoctl/TV1/availability", "online"));
+    ASSERT_TRUE(watcher.wait_until([](const std::vector<seen_message>& seen) {
+        return std::count_if(seen.begin(), seen.end(),
+                             [](const seen_message& m) { return m.topic.ends_with("/config"); }) >= 10;
+    }));
+    observer late(broker.port);
+    const std::map<std::string, std::string> kept = late.retained();
+    for (const discovery_field& field : discovery_fields) {
+        const std::string topic = "homeassistant/" + field.config.substr(0, field.config.find('/')) +
+                                  "/tavoctl_TV1" + field.config.substr(field.config.find('/')) + "/config";
+        ASSERT_EQ(kept.count(topic), 1U) << topic << " is not retained";
+        const json config = json::parse(kept.at(topic));
+        EXPECT_EQ(config.value(json::json_pointer(field.pointer), json()), field.value)
+            << topic << field.pointer;
+    }
+    service.signal(SIGTERM);
+    EXPECT_EQ(service.finish().status, 0);
+}
+
+}  // namespace
