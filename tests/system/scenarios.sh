@@ -437,8 +437,9 @@ reports ctl0 "$(cmd 0 0c04)" "$(cmd 0 0c02)"
 # Debian's mosquitto on the guest's loopback and tavoctl-mqtt from the
 # package that the udev scenario installed, set up as README says (see
 # guest/with_mqtt, which adds the service's line for each command to
-# stderr). mosquitto_rr publishes a command and prints its result. The
-# gadgets' serial numbers are their names, and so their names in topics.
+# stderr). mosquitto_rr publishes a command and prints its result. A
+# gadget's serial number is its index in the testbed's table, and so its
+# name in topics: ctl0 is 1, ctl1 is 2.
 
 # mqtt_scenario NAME "GADGET..." CLIENT [SETTING...]: CLIENT, a shell command
 # line, against the service with SETTING... added to its configuration.
@@ -460,11 +461,11 @@ rr() {  # rr ID OUTPUT COMMAND PAYLOAD: the client's command, and its result on 
 # key by its code, and a Tavo+ channel change with its pause; the channel is
 # kept.
 mqtt_scenario mqtt_commands "ctl0" \
-  "$(rr ctl0 1 setup SETUP) && $(rr ctl0 0 key 0C03) && $(rr ctl0 0 channel 356) && \
-mosquitto_sub -h 127.0.0.1 -t tavoctl/ctl0/0/channel -C 1 -W 5" "output0_box = tavo+"
+  "$(rr 1 1 setup SETUP) && $(rr 1 0 key 0C03) && $(rr 1 0 channel 356) && \
+mosquitto_sub -h 127.0.0.1 -t tavoctl/1/0/channel -C 1 -W 5" "output0_box = tavo+"
 stdout '{"ok":true}' '{"ok":true}' '{"ok":true}' 356
-stderr "tavoctl/ctl0/0/channel/set: sent 0c80 0c03 0c05 0c06 0c83; ok" "tavoctl/ctl0/0/key/set: sent 0c03; ok" \
-  "tavoctl/ctl0/1/setup/set: sent setup; ok"
+stderr "tavoctl/1/0/channel/set: sent 0c80 0c03 0c05 0c06 0c83; ok" "tavoctl/1/0/key/set: sent 0c03; ok" \
+  "tavoctl/1/1/setup/set: sent setup; ok"
 reports ctl0 "$setup_a1" "$setup_b1" "$(cmd 0 0c03)" "$(cmd 0 0c80)" "$(cmd 0 0c03)" "$(cmd 0 0c05)" \
   "$(cmd 0 0c06)" "$(cmd 0 0c83)"
 pause ctl0 7 2000
@@ -472,10 +473,10 @@ pause ctl0 7 2000
 # Both outputs at once: each output's change is whole, with its pause, and
 # neither waits for the other.
 mqtt_scenario mqtt_both_outputs_at_once "ctl0" \
-  "$(rr ctl0 0 channel 12) & $(rr ctl0 1 channel 34); wait" "output1_box = tavo+"
+  "$(rr 1 0 channel 12) & $(rr 1 1 channel 34); wait" "output1_box = tavo+"
 stdout '{"ok":true}' '{"ok":true}'
-stderr "tavoctl/ctl0/0/channel/set: sent 0080 0001 0002 0083; ok" \
-  "tavoctl/ctl0/1/channel/set: sent 0c80 0c03 0c04 0c83; ok"
+stderr "tavoctl/1/0/channel/set: sent 0080 0001 0002 0083; ok" \
+  "tavoctl/1/1/channel/set: sent 0c80 0c03 0c04 0c83; ok"
 channels ctl0 0 12
 channels ctl0 1 34
 
@@ -483,22 +484,26 @@ channels ctl0 1 34
 # seconds, a command for it fails with the reason, and the other controller
 # goes on.
 mqtt_scenario mqtt_unplugged "ctl0 ctl1" \
-  "$(rr ctl0 0 key 1) && tries=0; \
-until [ \"\$(mosquitto_sub -h 127.0.0.1 -t tavoctl/ctl0/availability -C 1 -W 2)\" = offline ] || \
-[ \$tries -gt 100 ]; do tries=\$((tries + 1)); sleep 0.2; done; echo \"ctl0 \$(mosquitto_sub -h 127.0.0.1 \
--t tavoctl/ctl0/availability -C 1 -W 2)\"; $(rr ctl0 0 key 2) && $(rr ctl1 0 key 3)"
+  "$(rr 1 0 key 1) && tries=0; \
+until [ \"\$(mosquitto_sub -h 127.0.0.1 -t tavoctl/1/availability -C 1 -W 2)\" = offline ] || \
+[ \$tries -gt 100 ]; do tries=\$((tries + 1)); sleep 0.2; done; echo \"1 \$(mosquitto_sub -h 127.0.0.1 \
+-t tavoctl/1/availability -C 1 -W 2)\"; $(rr 1 0 key 2) && $(rr 2 0 key 3)"
 fault unplug ctl0 1
-stdout '{"ok":true}' "ctl0 offline" '{"ok":false,"error":"unable to find tavo controller ctl0"}' '{"ok":true}'
-stderr "tavoctl/ctl0/0/key/set: nothing sent; failed: unable to find tavo controller ctl0" \
-  "tavoctl/ctl0/0/key/set: sent 0001; ok" "tavoctl/ctl1/0/key/set: sent 0003; ok"
+stdout '{"ok":true}' "1 offline" '{"error":"unable to find tavo controller 1","ok":false}' '{"ok":true}'
+stderr "tavoctl/1/0/key/set: nothing sent; failed: unable to find tavo controller 1" \
+  "tavoctl/1/0/key/set: sent 0001; ok" "tavoctl/2/0/key/set: sent 0003; ok"
 reports ctl0 "$(cmd 0 0001)"
 reports ctl1 "$(cmd 0 0003)"
 
 # Unplugged after its first key and plugged in again, the client stopped
-# meanwhile: the next key finds it anew, no restart, and it reads online.
+# meanwhile: the next key finds it anew, no restart, and it reads online
+# again within a few seconds.
 mqtt_scenario mqtt_replugged "ctl0" \
-  "$(rr ctl0 0 key 1) && $(rr ctl0 0 key 2) && mosquitto_sub -h 127.0.0.1 -t tavoctl/ctl0/availability -C 1 -W 5"
+  "$(rr 1 0 key 1) && $(rr 1 0 key 2) && tries=0; \
+until [ \"\$(mosquitto_sub -h 127.0.0.1 -t tavoctl/1/availability -C 1 -W 2)\" = online ] || \
+[ \$tries -gt 100 ]; do tries=\$((tries + 1)); sleep 0.2; done; \
+mosquitto_sub -h 127.0.0.1 -t tavoctl/1/availability -C 1 -W 2"
 fault replug ctl0 1 /userland/run/tavoctl-mqtt/client.pid
 stdout '{"ok":true}' '{"ok":true}' online
-stderr "tavoctl/ctl0/0/key/set: sent 0001; ok" "tavoctl/ctl0/0/key/set: sent 0002; ok"
+stderr "tavoctl/1/0/key/set: sent 0001; ok" "tavoctl/1/0/key/set: sent 0002; ok"
 reports ctl0 "$(cmd 0 0001)" "$(cmd 0 0002)"
