@@ -1,6 +1,5 @@
 #include "channel.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -8,6 +7,7 @@
 
 #include "send_code.h"
 #include "streams.h"
+#include "vocabulary/channel.h"
 
 namespace {
 
@@ -23,10 +23,6 @@ void trace_channel(const char* channel_text) {
 }
 
 }  // namespace
-
-bool valid_channel_text(std::string_view channel_text) {
-    return std::all_of(channel_text.begin(), channel_text.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
 
 void reject_invalid_channel(const char* channel_text) {
     if (!valid_channel_text(channel_text)) {

@@ -6,15 +6,15 @@
 
 #include "channel.h"
 #include "list.h"
-#include "numbers.h"
 #include "options.h"
-#include "pacing.h"
 #include "platform.h"
 #include "send_code.h"
 #include "setup.h"
 #include "streams.h"
 #include "tavo_usb.h"
 #include "usage.h"
+#include "vocabulary/numbers.h"
+#include "vocabulary/pacing.h"
 
 namespace {
 
@@ -107,6 +107,7 @@ int run(int argc, char** argv, text_charset charset) {
     report_pacing pacing;
     pacing.gap_ms = opts.gap_ms;
     pacing.pause_ms = opts.pause_ms;
+    pacing.announce_wait = trace_wait;
     if (opts.setup != 0) {
         wait_gap(&pacing);
         send_setup(handle, opts.output);

@@ -2,7 +2,7 @@
 
 #include <getopt.h>
 
-#include "numbers.h"
+#include "vocabulary/numbers.h"
 
 namespace {
 

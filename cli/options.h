@@ -1,7 +1,7 @@
 // The command line of tavoctl.
 #pragma once
 
-#include "pacing.h"
+#include "vocabulary/pacing.h"
 
 struct options {
     int controller = 0;

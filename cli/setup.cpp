@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "streams.h"
+#include "vocabulary/setup_record.h"
 
 void send_setup(const tavo_usb_handle* handle, int output) {
     const tavo_usb_config config = compiled_setup;

@@ -1,7 +1,7 @@
 #include "command.h"
 
-#include "channel.h"
-#include "numbers.h"
+#include "vocabulary/channel.h"
+#include "vocabulary/numbers.h"
 
 namespace {
 

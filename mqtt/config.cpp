@@ -5,7 +5,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "numbers.h"
+#include "vocabulary/numbers.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <map>
 #include <string>
 
-#include "pacing.h"
+#include "vocabulary/pacing.h"
 
 // What may differ from one controller to the next.
 struct output_settings {

@@ -5,11 +5,11 @@
 #include <cstring>
 #include <memory>
 
-#include "channel.h"
 #include "library_lines.h"
 #include "result.h"
-#include "setup.h"
 #include "topics.h"
+#include "vocabulary/channel.h"
+#include "vocabulary/setup_record.h"
 
 namespace {
 

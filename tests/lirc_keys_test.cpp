@@ -2,9 +2,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <fstream>
+#include <map>
 #include <optional>
+#include <sstream>
+#include <string>
 
 #include "key_code.h"
+#include "vocabulary/keys.h"
 
 namespace {
 
@@ -93,6 +98,40 @@ TEST(printable_field, stops_at_the_field_and_hides_controls) {
     EXPECT_EQ(printable_field("ab\0cd", 5), "ab");
     EXPECT_EQ(printable_field("a\nb\x1b[2J\x9b", 8), "a?b?[2J?");
     EXPECT_EQ(printable_field("", 0), "");
+}
+
+// The remotes the driver's package ships hold every key of each box type with
+// the library's code for it, and nothing else: LIRC's names for the digits,
+// the box's own for 'Tavo' and 'Backup'.
+TEST(shipped_remotes, hold_the_library_codes_of_every_key) {
+    std::ifstream file(TAVO_LIRCD_CONF);
+    ASSERT_TRUE(file) << TAVO_LIRCD_CONF;
+    std::map<std::string, std::map<std::string, unsigned long>> remotes;
+    std::string remote;
+    bool in_codes = false;
+    for (std::string line; std::getline(file, line);) {
+        std::istringstream words(line);
+        std::string first;
+        std::string second;
+        words >> first >> second;
+        if (first == "name") {
+            remote = second;
+        } else if (first == "begin" || first == "end") {
+            in_codes = first == "begin" && second == "codes";
+        } else if (in_codes && !first.empty()) {
+            remotes[remote][first] = std::stoul(second, nullptr, 16);
+        }
+    }
+    for (const auto& [name, plus] : {std::pair{"tavo", 0}, std::pair{"tavo+", 1}}) {
+        std::map<std::string, unsigned long> expected;
+        for (const box_key& key : box_keys) {
+            const std::string lirc_name = key.name.size() == 1     ? "KEY_" + std::string(key.name)
+                                          : key.number == tavo_key ? "TAVO"
+                                                                   : "BACKUP";
+            expected[lirc_name] = box_code_base(plus) + key.number;
+        }
+        EXPECT_EQ(remotes[name], expected) << name;
+    }
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // The command line's number readers, against the C library they stand in for.
-#include "numbers.h"
+#include "vocabulary/numbers.h"
 
 #include <gtest/gtest.h>
 

@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "channel.h"
 #include "fuzz_check.h"
-#include "numbers.h"
+#include "vocabulary/channel.h"
+#include "vocabulary/numbers.h"
 
 namespace {
 

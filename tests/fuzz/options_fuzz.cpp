@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "fuzz_check.h"
-#include "numbers.h"
 #include "options.h"
+#include "vocabulary/numbers.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "numbers.h"
+#include "vocabulary/numbers.h"
 
 #include <climits>
 

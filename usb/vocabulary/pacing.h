@@ -9,6 +9,8 @@ struct report_pacing {
     int gap_ms = 0;                   // before every key or code that follows another report
     int pause_ms = default_pause_ms;  // before 'Backup', instead of the gap
     bool report_sent = false;         // something already went to the controller in this run
+    // Told of each wait before it begins, if set: tavoctl traces it.
+    void (*announce_wait)(int ms) = nullptr;
 };
 
 // Call before each report (or the two of the setup upload): waits the gap

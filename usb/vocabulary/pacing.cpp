@@ -1,22 +1,19 @@
-#include "pacing.h"
+#include "vocabulary/pacing.h"
 
 #include <chrono>
 #include <thread>
-
-#include "send_code.h"
-#include "streams.h"
 
 namespace {
 
 // Sleeps until the whole wait has passed on the steady clock: a platform
 // sleep may wake a timer tick early, and a short wait makes the box miss the
 // key after it.
-void wait_at_least(int ms) {
+void wait_at_least(const report_pacing* pacing, int ms) {
     if (ms == 0) {
         return;
     }
-    if (debug_flag != 0) {
-        print_line("Waiting %d ms...\n", ms);
+    if (pacing->announce_wait != nullptr) {
+        pacing->announce_wait(ms);
     }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     for (auto now = std::chrono::steady_clock::now(); now < deadline;
@@ -29,12 +26,12 @@ void wait_at_least(int ms) {
 
 void wait_gap(report_pacing* pacing) {
     if (pacing->report_sent) {
-        wait_at_least(pacing->gap_ms);
+        wait_at_least(pacing, pacing->gap_ms);
     }
     pacing->report_sent = true;
 }
 
 void wait_pause(report_pacing* pacing) {
-    wait_at_least(pacing->pause_ms);
+    wait_at_least(pacing, pacing->pause_ms);
     pacing->report_sent = true;
 }

@@ -1,4 +1,5 @@
-// Reading the numbers of the command line without undefined behaviour.
+// Reading codes and numbers from text without undefined behaviour, the way
+// the C library reads them but without its overflows.
 #pragma once
 
 #include <cstdint>
