@@ -285,24 +285,36 @@ stderr "tavo_usb_opendevice('$ctl0_link'): Permission denied" \
   "unable to open tavo controller at '$ctl0_link'"
 reports ctl0 "$(cmd 0 0001)"
 
+# service_scenario NAME "GADGET..." WRAPPER WHAT PACKAGE NO_PACKAGE CLIENT
+# [SETTING...]: CLIENT, a shell command line, against the service that the
+# guest's WRAPPER runs from its package, with SETTING... added to its
+# configuration. WHAT names the service and NO_PACKAGE says why a build made
+# no PACKAGE, for the skips.
+service_scenario() {
+  local name=$1 plug=$2 wrapper=$3 what=$4 package=$5 no_package=$6 client=$7
+  shift 7
+  scenario "$name" "$plug" --
+  userland
+  skip wine "$what is the Linux build's"
+  [ -n "$package" ] || skip linux "$no_package"
+  runs /bin/sh "$testbed_dir/guest/$wrapper" "$@" -- "$client"
+}
+
 # --- lircd ---------------------------------------------------------------
 # Debian's own lircd and irsend, with the tavo driver from the package that
 # the scenario before installed, set up as README says (see
 # guest/with_lircd, which adds lircd's warnings and errors to stderr).
 
-# lirc_scenario NAME "GADGET..." CLIENT [SETTING...]: CLIENT, a shell command
-# line, against lircd with driver tavo and SETTING... (default: the first
-# gadget's hidraw node as its device).
+# lirc_scenario NAME "GADGET..." CLIENT [SETTING...]: against lircd with
+# driver tavo and SETTING... (default: the first gadget's hidraw node as its
+# device).
 lirc_scenario() {
   local name=$1 plug=$2 client=$3
   shift 3
-  scenario "$name" "$plug" --
-  userland
-  skip wine "the lircd driver is the Linux build's"
-  # shellcheck disable=SC2154 # lirc_deb: set by tests/system/run
-  [ -n "$lirc_deb" ] || skip linux "no tavoctl-lirc package (it needs liblirc-dev to build)"
   [ $# -gt 0 ] || set -- "device = /dev/hidraw0"
-  runs /bin/sh "$testbed_dir/guest/with_lircd" "$@" -- "$client"
+  # shellcheck disable=SC2154 # lirc_deb: set by tests/system/run
+  service_scenario "$name" "$plug" with_lircd "the lircd driver" "$lirc_deb" \
+    "no tavoctl-lirc package (it needs liblirc-dev to build)" "$client" "$@"
 }
 digits() {  # digits OUTPUT BASE: the command reports of keys 0 to 9 of a code set
   local digit
@@ -441,17 +453,14 @@ reports ctl0 "$(cmd 0 0c04)" "$(cmd 0 0c02)"
 # gadget's serial number is its index in the testbed's table, and so its
 # name in topics: ctl0 is 1, ctl1 is 2.
 
-# mqtt_scenario NAME "GADGET..." CLIENT [SETTING...]: CLIENT, a shell command
-# line, against the service with SETTING... added to its configuration.
+# mqtt_scenario NAME "GADGET..." CLIENT [SETTING...]: against tavoctl-mqtt
+# with SETTING... added to its configuration.
 mqtt_scenario() {
   local name=$1 plug=$2 client=$3
   shift 3
-  scenario "$name" "$plug" --
-  userland
-  skip wine "the MQTT service is the Linux build's"
   # shellcheck disable=SC2154 # mqtt_deb: set by tests/system/run
-  [ -n "$mqtt_deb" ] || skip linux "no tavoctl-mqtt package (it needs libmosquitto-dev and nlohmann-json3-dev)"
-  runs /bin/sh "$testbed_dir/guest/with_mqtt" "$@" -- "$client"
+  service_scenario "$name" "$plug" with_mqtt "the MQTT service" "$mqtt_deb" \
+    "no tavoctl-mqtt package (it needs libmosquitto-dev and nlohmann-json3-dev)" "$client" "$@"
 }
 rr() {  # rr ID OUTPUT COMMAND PAYLOAD: the client's command, and its result on stdout
   echo "mosquitto_rr -h 127.0.0.1 -t tavoctl/$1/$2/$3/set -e tavoctl/$1/$2/result -m '$4' -W 30"
