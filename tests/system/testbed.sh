@@ -291,7 +291,7 @@ prepare_wine_prefix() {  # prepare_wine_prefix DIR
   "$wine" "$dir" create
   "$wine" "$dir" run reg add "$key" /v "Enable SDL" /t REG_DWORD /d 0 /f >/dev/null
   "$wine" "$dir" run reg add "$key" /v DisableUdevd /t REG_DWORD /d 1 /f >/dev/null
-  WINEPREFIX=$dir wineserver -w  # it writes the registry out as it ends
+  "$wine" "$dir" stop  # the server writes the registry out as it ends
   grep -q '^"DisableUdevd"=dword:00000001' "$dir/system.reg" || die "the Wine prefix $dir lacks its settings"
   # The registry as made, for each new Wine in the guest to start from.
   mkdir -p "$dir/.testbed-registry"
