@@ -42,12 +42,12 @@ gtest_discover_tests(czech_windows_tests DISCOVERY_MODE PRE_TEST ${process_test_
                      ENVIRONMENT TAVOCTL_WINE_LOCALE=cs_CZ.UTF-8)
 
 # The MSI of this build, installed, found on PATH by a new process, and
-# uninstalled without a trace, in the tests' prefix.
+# uninstalled without a trace, in a copy of the tests' prefix as made.
 if(CMAKE_CROSSCOMPILING AND WIXL AND MSIBUILD AND MSIINFO)
   add_custom_target(msi_for_tests ALL)
   add_dependencies(msi_for_tests msi)
   add_test(NAME msi_install_and_uninstall
-           COMMAND ${CMAKE_CURRENT_LIST_DIR}/installer_test ${wine} ${wine_prefix} ${TAVOCTL_MSI}
+           COMMAND ${CMAKE_CURRENT_LIST_DIR}/installer_test ${wine} ${wine_prefix_as_made} ${TAVOCTL_MSI}
                    $<TARGET_FILE:tavoctl> ${TAVOCTL_MANUAL_HTML} ${PROJECT_VERSION})
   set_tests_properties(msi_install_and_uninstall PROPERTIES FIXTURES_REQUIRED wine)
 else()
