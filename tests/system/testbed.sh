@@ -299,12 +299,10 @@ prepare_wine_prefix() {  # prepare_wine_prefix DIR
   touch "$dir/.testbed-ready"
 }
 
-# Installs MSI in the prefix that prepare_wine_prefix made, as a Windows
-# user would (msiexec /i /qn), onto the prefix as it was made: its registry
-# from .testbed-registry, no earlier install. Here rather than in the guest,
-# where a Wine started just for it would cost half a minute of the boot. The
-# registry as it is then, in .testbed-installed, is what each new Wine in the
-# guest starts from.
+# Installs MSI (msiexec /i /qn) in the prefix of prepare_wine_prefix as it
+# was made (registry of .testbed-registry, no earlier install); on the host,
+# as a Wine started for it in the guest costs half a minute. Each new Wine in
+# the guest starts from the registry then, kept in .testbed-installed.
 install_in_wine_prefix() {  # install_in_wine_prefix DIR MSI
   local dir=$1 msi=$2 wine=$testbed_dir/../windows/wine
   "$wine" "$dir" stop
