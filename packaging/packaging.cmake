@@ -1,5 +1,6 @@
 # What `cmake --install` puts where, and what cpack makes of it: a .deb on
-# Linux (cpack -G DEB), a .zip on the Windows build (cpack -G ZIP).
+# Linux (cpack -G DEB), a .zip on the Windows build (cpack -G ZIP), whose
+# MSI and winget manifests come from packaging/windows (target msi).
 
 set(packaging_dir ${PROJECT_SOURCE_DIR}/packaging)
 
@@ -10,13 +11,28 @@ set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_STRIP_FILES ON)
 
 if(WIN32)
-  # One folder to unpack anywhere: the program and its two texts.
+  # The manual page is the reference; Windows has no man, so it comes as HTML.
+  find_program(MANDOC mandoc)
+  if(NOT MANDOC)
+    message(FATAL_ERROR "The Windows build makes its manual with mandoc (tools/install-deps windows installs it)")
+  endif()
+  set(TAVOCTL_MANUAL_HTML ${CMAKE_BINARY_DIR}/tavoctl.html)
+  add_custom_command(OUTPUT ${TAVOCTL_MANUAL_HTML}
+    COMMAND sh -c "\"$1\" -Thtml \"$2\" >\"$3.new\" && mv \"$3.new\" \"$3\"" sh ${MANDOC}
+            ${packaging_dir}/tavoctl.1 ${TAVOCTL_MANUAL_HTML}
+    DEPENDS ${packaging_dir}/tavoctl.1
+    COMMENT "Making the manual as HTML"
+    VERBATIM)
+  add_custom_target(manual_html ALL DEPENDS ${TAVOCTL_MANUAL_HTML})
+
+  # One folder to unpack anywhere: the program, its manual and two texts.
   install(TARGETS tavoctl RUNTIME DESTINATION .)
-  install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION .)
+  install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE ${TAVOCTL_MANUAL_HTML} DESTINATION .)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME tavoctl-${PROJECT_VERSION}-windows-x64)
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
   set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "send key codes and channel changes to a Tavo USB controller")
+  include(${packaging_dir}/windows/installer.cmake)
 else()
   # Two packages: tavoctl, and tavoctl-lirc with the lircd driver where it
   # is built; tavoctl itself needs nothing of LIRC.

@@ -19,6 +19,9 @@ if(CMAKE_CROSSCOMPILING)
   # tavoctl.exe has to run on a Windows machine with nothing installed.
   add_test(NAME tavoctl_imports_only_system_dlls
            COMMAND ${CMAKE_CURRENT_LIST_DIR}/imports_test ${CMAKE_OBJDUMP} $<TARGET_FILE:tavoctl>)
+  # Not a Wine test, but test discovery leaves a wineserver up (see
+  # tests/windows/wine) that only the fixture's end stops, whatever is run.
+  set_tests_properties(tavoctl_imports_only_system_dlls PROPERTIES FIXTURES_REQUIRED wine)
 endif()
 
 # A Windows set up for Czech, as Wine takes it from the locale: ANSI code page
@@ -37,3 +40,16 @@ add_dependencies(czech_windows_tests tavoctl_fake)
 # The fake's device paths name the same holds as the process tests' runs.
 gtest_discover_tests(czech_windows_tests DISCOVERY_MODE PRE_TEST ${process_test_args}
                      ENVIRONMENT TAVOCTL_WINE_LOCALE=cs_CZ.UTF-8)
+
+# The MSI of this build, installed, found on PATH by a new process, and
+# uninstalled without a trace, in a copy of the tests' prefix as made.
+if(CMAKE_CROSSCOMPILING AND WIXL AND MSIBUILD AND MSIINFO)
+  add_custom_target(msi_for_tests ALL)
+  add_dependencies(msi_for_tests msi)
+  add_test(NAME msi_install_and_uninstall
+           COMMAND ${CMAKE_CURRENT_LIST_DIR}/installer_test ${wine} ${wine_prefix_as_made} ${TAVOCTL_MSI}
+                   $<TARGET_FILE:tavoctl> ${TAVOCTL_MANUAL_HTML} ${PROJECT_VERSION})
+  set_tests_properties(msi_install_and_uninstall PROPERTIES FIXTURES_REQUIRED wine)
+else()
+  message(STATUS "MSI test: left out (no wixl and msitools; tools/install-deps windows)")
+endif()

@@ -5,12 +5,17 @@ set(wine_prefix ${CMAKE_BINARY_DIR}/wine-prefix)
 set(CMAKE_CROSSCOMPILING_EMULATOR ${wine} ${wine_prefix} run)
 
 # Creating a prefix takes several seconds and prints lines nothing silences:
-# do it once, at build time, outside every test's time.
+# do it once, at build time, outside every test's time. A copy of it as made,
+# which no program ever runs in, is where a test that needs a prefix of its
+# own copies one from: the tests' prefix changes under a copy while they run.
+set(wine_prefix_as_made ${CMAKE_BINARY_DIR}/wine-prefix-as-made)
 add_custom_command(
   OUTPUT ${wine_prefix}/.created
   COMMAND ${wine} ${wine_prefix} create
+  COMMAND ${CMAKE_COMMAND} -E rm -rf ${wine_prefix_as_made}
+  COMMAND cp -a ${wine_prefix} ${wine_prefix_as_made}
   COMMAND ${CMAKE_COMMAND} -E touch ${wine_prefix}/.created
-  DEPENDS ${wine}
+  DEPENDS ${wine} ${CMAKE_CURRENT_LIST_FILE}
   COMMENT "Creating the Wine prefix for the tests"
   VERBATIM)
 add_custom_target(wine_prefix ALL DEPENDS ${wine_prefix}/.created)
