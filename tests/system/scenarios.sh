@@ -460,7 +460,7 @@ mqtt_scenario() {
   shift 3
   # shellcheck disable=SC2154 # mqtt_deb: set by tests/system/run
   service_scenario "$name" "$plug" with_mqtt "the MQTT service" "$mqtt_deb" \
-    "no tavoctl-mqtt package (it needs libmosquitto-dev and nlohmann-json3-dev)" "$client" "$@"
+    "no tavoctl-mqtt package (it needs libmosquitto-dev, nlohmann-json3-dev and libudev-dev)" "$client" "$@"
 }
 rr() {  # rr ID OUTPUT COMMAND PAYLOAD: the client's command, and its result on stdout
   echo "mosquitto_rr -h 127.0.0.1 -t tavoctl/$1/$2/$3/set -e tavoctl/$1/$2/result -m '$4' -W 30"
