@@ -38,7 +38,9 @@ std::vector<std::string> controller_ids(const tavo_usb_device_list& list) {
         if (serial.empty()) {
             candidates.push_back({device.port.empty() ? 3 : 2, place});
         } else if (std::any_of(devices.begin(), devices.end(), shares_serial)) {
-            candidates.push_back({1, serial + "_" + place});
+            std::string name = serial;
+            name.append("_").append(place);
+            candidates.push_back({1, name});
         } else {
             candidates.push_back({0, serial});
         }
