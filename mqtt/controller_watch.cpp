@@ -17,8 +17,9 @@
 namespace {
 
 // A controller that refuses to open right after an event may still be
-// waiting for its permissions: looked at again after 100 ms, then twice as
-// long each time, up to 1.6 s (3.1 s in all).
+// waiting for its permissions (the kernel tells before udevd's rules have
+// run): looked at again after 100 ms, then twice as long each time, up to
+// 1.6 s (3.1 s in all), unless udevd's own event comes first.
 constexpr int first_retry_ms = 100;
 constexpr int last_retry_ms = 1600;
 
@@ -41,12 +42,12 @@ int controller_watch::start(change_handler changed, std::string* error) {
         *error = std::string("cannot watch the controllers: ") + std::strerror(errno);
         return -1;
     }
-    std::string how;
-    monitored_ = monitor_.open(&how) == 0;
+    std::string why;
+    monitored_ = kernel_events_.open("kernel", &why) == 0 && udev_events_.open("udev", &why) == 0;
     if (monitored_) {
-        log_line("watching for controllers through " + how);
+        log_line("watching for controllers through the kernel's device events and udevd's");
     } else {
-        log_line("cannot watch for controllers as they come and go (" + how + "): looking for them every " +
+        log_line("cannot watch for controllers as they come and go (" + why + "): looking for them every " +
                  std::to_string(poll_interval.count() / 1000) + " s instead");
     }
     const int denied = look();
@@ -77,10 +78,12 @@ void controller_watch::stop() {
 }
 
 void controller_watch::run() {
-    pollfd waits[2] = {{stop_event_, POLLIN, 0}, {monitor_.descriptor(), POLLIN, 0}};
+    pollfd waits[3] = {{stop_event_, POLLIN, 0},
+                       {kernel_events_.descriptor(), POLLIN, 0},
+                       {udev_events_.descriptor(), POLLIN, 0}};
     int retry_ms = 0;  // 0: no retry pending
     for (;;) {
-        const nfds_t count = monitored_ ? 2 : 1;
+        const nfds_t count = monitored_ ? 3 : 1;
         const int timeout = !monitored_    ? static_cast<int>(poll_interval.count())
                             : retry_ms > 0 ? retry_ms
                                            : -1;
@@ -98,7 +101,10 @@ void controller_watch::run() {
         if ((waits[0].revents & POLLIN) != 0) {
             return;
         }
-        const bool event = monitored_ && waits[1].revents != 0 && monitor_.drain();
+        // Both drained, whatever the first says.
+        const bool kernel_event = monitored_ && waits[1].revents != 0 && kernel_events_.drain();
+        const bool udev_event = monitored_ && waits[2].revents != 0 && udev_events_.drain();
+        const bool event = kernel_event || udev_event;
         if (ready > 0 && !event) {
             continue;  // another subsystem's event
         }

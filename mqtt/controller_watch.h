@@ -1,6 +1,6 @@
-// Which controllers are plugged in: looked for again as soon as the udev
-// monitor tells of a hidraw device coming or going (or, where it cannot
-// listen, every couple of seconds), so that Home Assistant shows one
+// Which controllers are plugged in: looked for again as soon as the kernel
+// or udevd tells of a hidraw device coming or going (or, where neither can
+// be heard, every couple of seconds), so that Home Assistant shows one
 // unavailable as it goes, and available again as it returns, with no
 // restart.
 #pragma once
@@ -57,7 +57,10 @@ class controller_watch {
     change_handler changed_;
     std::mutex lock_;
     std::map<std::string, watched_controller> seen_;
-    device_monitor monitor_;
+    // Both: the kernel's events come with or without udevd, but before
+    // udevd's rules have given the node its group; udevd's come after.
+    device_monitor kernel_events_;
+    device_monitor udev_events_;
     bool monitored_ = false;
     int stop_event_ = -1;  // an eventfd: readable once stop() is asked
     std::thread thread_;

@@ -1,17 +1,11 @@
 #include "device_monitor.h"
 
 #include <libudev.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
 namespace {
-
-// udevd's control socket: there while udevd runs (or systemd keeps it for
-// udevd), removed when a udevd that made it exits. libudev itself asks the
-// same.
-constexpr const char* udevd_control = "/run/udev/control";
 
 std::string reason(int error) {
     return error != 0 ? std::strerror(error) : "libudev did not say why";
@@ -28,18 +22,17 @@ device_monitor::~device_monitor() {
     }
 }
 
-int device_monitor::open(std::string* how) {
+int device_monitor::open(const char* source, std::string* error) {
     errno = 0;
     context_ = udev_new();
     if (context_ == nullptr) {
-        *how = "no libudev context: " + reason(errno);
+        *error = "no libudev context: " + reason(errno);
         return -1;
     }
-    const bool udevd_runs = ::access(udevd_control, F_OK) == 0;
     errno = 0;
-    monitor_ = udev_monitor_new_from_netlink(context_, udevd_runs ? "udev" : "kernel");
+    monitor_ = udev_monitor_new_from_netlink(context_, source);
     if (monitor_ == nullptr) {
-        *how = "no netlink socket for device events: " + reason(errno);
+        *error = "no netlink socket for device events: " + reason(errno);
         return -1;
     }
     int code = udev_monitor_filter_add_match_subsystem_devtype(monitor_, "hidraw", nullptr);
@@ -47,10 +40,9 @@ int device_monitor::open(std::string* how) {
         code = udev_monitor_enable_receiving(monitor_);
     }
     if (code < 0) {
-        *how = "cannot listen to device events: " + reason(-code);
+        *error = "cannot listen to device events: " + reason(-code);
         return -1;
     }
-    *how = udevd_runs ? "udevd's events" : "the kernel's own events (udevd is not running)";
     return 0;
 }
 

@@ -15,12 +15,13 @@ class device_monitor {
     device_monitor(const device_monitor&) = delete;
     device_monitor& operator=(const device_monitor&) = delete;
 
-    // Starts listening: to udevd's events where udevd runs (they come once
-    // its rules have made the node and given it its group), to the kernel's
-    // own where it does not (the kernel announces a hidraw node once devtmpfs
-    // has made it). Returns 0 with `how` naming the source, or -1 with `how`
-    // saying why there is none (no netlink socket allowed, no libudev).
-    int open(std::string* how);
+    // Starts listening to the events of hidraw devices from `source`:
+    // "kernel", which tells as soon as devtmpfs has made the node (before
+    // udevd's rules have given it its group), or "udev", which tells once
+    // udevd has run its rules, and tells nothing where udevd does not run.
+    // Returns 0, or -1 with `error` saying why not (no netlink socket
+    // allowed, no libudev).
+    int open(const char* source, std::string* error);
 
     // The descriptor to wait on for readability; -1 when not open.
     int descriptor() const;
