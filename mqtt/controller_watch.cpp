@@ -179,6 +179,14 @@ bool controller_watch::present(const std::string& id) {
     return found != seen_.end() && found->second.present;
 }
 
+void controller_watch::when_present(const std::string& id, const std::function<void()>& act) {
+    const std::lock_guard<std::mutex> guard(lock_);
+    const auto found = seen_.find(id);
+    if (found != seen_.end() && found->second.present) {
+        act();
+    }
+}
+
 void controller_watch::when_absent(const std::string& id, const std::function<void()>& act) {
     const std::lock_guard<std::mutex> guard(lock_);
     const auto found = seen_.find(id);

@@ -47,8 +47,9 @@ class controller_watch {
     bool known(const std::string& id);
     bool present(const std::string& id);
     // Calls act() with the watch's lock held if no controller present has
-    // `id`: none comes meanwhile.
+    // `id` (none comes meanwhile), or if one has (it stays).
     void when_absent(const std::string& id, const std::function<void()>& act);
+    void when_present(const std::string& id, const std::function<void()>& act);
 
   private:
     int look();

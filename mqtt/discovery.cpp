@@ -147,9 +147,9 @@ std::vector<discovery_message> discovery_messages(const std::string& discovery_p
         add("sensor", "output" + n + "_result",
             {{"name", name + "last result"},
              {"entity_category", "diagnostic"},
-             {"state_topic", output_topic(base_topic, id, output, "result")},
+             {"state_topic", output_topic(base_topic, id, output, "last_result")},
              {"value_template", "{{ 'ok' if value_json.ok else 'failed' }}"},
-             {"json_attributes_topic", output_topic(base_topic, id, output, "result")},
+             {"json_attributes_topic", output_topic(base_topic, id, output, "last_result")},
              {"icon", "mdi:check-circle-outline"}});
     }
     return messages;

@@ -145,11 +145,16 @@ void mqtt_service::message(const std::string& topic, std::string_view payload, b
     command(topic, payload);
 }
 
-// The last result stays retained for Home Assistant's next start, but never
-// for a controller that is not here: nothing is left behind for one that
+// Each result is an event, never retained: a client that subscribes and
+// then sends a command takes the first result as its own. The last one is
+// also kept, retained, for Home Assistant's next start, but never for a
+// controller that is not here: nothing is left behind for one that
 // --forget cleared.
 void mqtt_service::publish_result(const std::string& id, int output, const std::string& payload) {
-    broker_.publish(output_topic(config_.base_topic, id, output, "result"), payload, watch_.present(id));
+    broker_.publish(output_topic(config_.base_topic, id, output, "result"), payload, false);
+    watch_.when_present(id, [&] {
+        broker_.publish(output_topic(config_.base_topic, id, output, "last_result"), payload, true);
+    });
 }
 
 void mqtt_service::reject(const std::string& topic, const std::string& id, int output,

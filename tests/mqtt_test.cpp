@@ -556,7 +556,7 @@ const messages gone_controller = {{"homeassistant/text/tavoctl_GONE/output0_chan
                                   {"homeassistant/text/other_GONE/output0_channel/config", "{}"},
                                   {"tavoctl/GONE/availability", "offline"},
                                   {"tavoctl/GONE/0/channel", "12"},
-                                  {"tavoctl/GONE/1/result", ok},
+                                  {"tavoctl/GONE/1/last_result", ok},
                                   {"tavoctl/GONE/0/key/set", "1"}};
 
 // One row per command topic, then what is refused, then how the service ends.
@@ -570,7 +570,8 @@ INSTANTIATE_TEST_SUITE_P(
                   no_pause,
                   {},
                   ending::term,
-                  {{base + "0/channel", "123"}}},
+                  // A result is an event; the last one is kept for Home Assistant.
+                  {{base + "0/channel", "123"}, {base + "0/last_result", ok}, {base + "0/result", "<none>"}}},
         mqtt_case{"channel_tavo_plus_output_1",
                   {{base + "1/channel/set", "356"}},
                   channel_reports(1, 0x0C00, "356"),
@@ -752,14 +753,15 @@ INSTANTIATE_TEST_SUITE_P(
                            {"tavoctl/GONE/availability", "<none>"},
                            {"tavoctl/GONE/0/channel", "<none>"},
                            {"tavoctl/GONE/0/result", "<none>"},
-                           {"tavoctl/GONE/1/result", "<none>"},
+                           {"tavoctl/GONE/0/last_result", "<none>"},
+                           {"tavoctl/GONE/1/last_result", "<none>"},
                            {"tavoctl/GONE/0/key/set", "<none>"},
                            {base + "availability", "online"}},
                   .forget = "GONE",
                   .forget_out = "cleared homeassistant/text/tavoctl_GONE/output0_channel/config\n"
                                 "cleared tavoctl/GONE/0/channel\n"
                                 "cleared tavoctl/GONE/0/key/set\n"
-                                "cleared tavoctl/GONE/1/result\n"
+                                "cleared tavoctl/GONE/1/last_result\n"
                                 "cleared tavoctl/GONE/availability\n"},
         mqtt_case{.name = "forget_refuses_a_controller_online",
                   .kept = {{base + "availability", "online"}},
@@ -826,8 +828,8 @@ const std::vector<discovery_field> discovery_fields = {
     {"button/tavoctl_TV1/output1_setup", "/command_topic", "tavoctl/TV1/1/setup/set"},
     {"button/tavoctl_TV1/output1_setup", "/availability_mode", "all"},
     {"button/tavoctl_TV1/output1_setup", "/entity_category", "config"},
-    {"sensor/tavoctl_TV1/output1_result", "/state_topic", "tavoctl/TV1/1/result"},
-    {"sensor/tavoctl_TV1/output1_result", "/json_attributes_topic", "tavoctl/TV1/1/result"},
+    {"sensor/tavoctl_TV1/output1_result", "/state_topic", "tavoctl/TV1/1/last_result"},
+    {"sensor/tavoctl_TV1/output1_result", "/json_attributes_topic", "tavoctl/TV1/1/last_result"},
     {"sensor/tavoctl_TV1/output1_result", "/value_template", "{{ 'ok' if value_json.ok else 'failed' }}"},
     {"sensor/tavoctl_TV1/output1_result", "/device/identifiers", json::array({"tavoctl_TV1"})},
     {"sensor/tavoctl_TV1/output1_result", "/entity_category", "diagnostic"},
