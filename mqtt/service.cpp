@@ -111,8 +111,11 @@ void mqtt_service::controller_changed(const std::string& id, const watched_contr
 void mqtt_service::availability_kept(const std::string& topic, std::string_view payload) {
     const std::string prefix = config_.base_topic + "/";
     const std::string suffix = "/availability";
+    if (payload != "online" || !topic.starts_with(prefix) || topic.size() <= prefix.size() + suffix.size()) {
+        return;
+    }
     const std::string id = topic.substr(prefix.size(), topic.size() - prefix.size() - suffix.size());
-    if (payload != "online" || id == "bridge") {
+    if (id == "bridge") {
         return;
     }
     watch_.when_absent(id, [&] {
