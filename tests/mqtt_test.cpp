@@ -559,50 +559,123 @@ const messages gone_controller = {{"homeassistant/text/tavoctl_GONE/output0_chan
                                   {"tavoctl/GONE/1/last_result", ok},
                                   {"tavoctl/GONE/0/key/set", "1"}};
 
-// One row per command topic, then what is refused, then how the service ends.
+// One row per command topic, then what is refused, then how the service ends;
+// then whole payloads, ids, what is refused or dropped while another run
+// holds the outputs, and what a later start and --forget make of what the
+// broker kept.
 INSTANTIATE_TEST_SUITE_P(
     topics, mqtt_service,
-    testing::Values(
-        mqtt_case{"channel_tavo",
-                  {{base + "0/channel/set", "123"}},
-                  channel_reports(0, 0x0000, "123"),
-                  {ok},
-                  no_pause,
-                  {},
-                  ending::term,
-                  // A result is an event; the last one is kept for Home Assistant.
-                  {{base + "0/channel", "123"}, {base + "0/last_result", ok}, {base + "0/result", "<none>"}}},
-        mqtt_case{"channel_tavo_plus_output_1",
-                  {{base + "1/channel/set", "356"}},
-                  channel_reports(1, 0x0C00, "356"),
-                  {ok},
-                  no_pause + "output1_box = tavo+\n",
-                  {},
-                  ending::term,
-                  {{base + "1/channel", "356"}}},
-        mqtt_case{"channel_box_of_the_controller_section",
-                  {{base + "0/channel/set", "7"}},
-                  channel_reports(0, 0x0C00, "7"),
-                  {ok},
-                  no_pause + "[TV1]\noutput0_box = tavo+\n[OTHER]\noutput0_box = tavo\n"},
-        mqtt_case{"keys_by_name_digit_and_code",
-                  {{base + "0/key/set", "TAVO"},
-                   {base + "0/key/set", "BACKUP"},
-                   {base + "0/key/set", "7"},
-                   {base + "0/key/set", "0C03"}},
-                  {cmd(0, 0x0080), cmd(0, 0x0083), cmd(0, 0x0007), cmd(0, 0x0C03)},
-                  {ok, ok, ok, ok}},
-        mqtt_case{"key_of_a_tavo_plus_box",
-                  {{base + "1/key/set", "BACKUP"}, {base + "1/key/set", "4"}},
-                  {cmd(1, 0x0C83), cmd(1, 0x0C04)},
-                  {ok, ok},
-                  "output1_box = tavo+\n"},
-        mqtt_case{"setup_upload",
-                  {{base + "1/setup/set", "SETUP"}},
-                  {frame_text(0, setup_a1), frame_text(0, setup_b1)},
-                  {ok}},
-        // A key's name in any letter case; one line end dropped, as
+    testing::Values(mqtt_case{"channel_tavo",
+                              {{base + "0/channel/set", "123"}},
+                              channel_reports(0, 0x0000, "123"),
+                              {ok},
+                              no_pause,
+                              {},
+                              ending::term,
+                              {{base + "0/channel", "123"}}},
+                    mqtt_case{"channel_tavo_plus_output_1",
+                              {{base + "1/channel/set", "356"}},
+                              channel_reports(1, 0x0C00, "356"),
+                              {ok},
+                              no_pause + "output1_box = tavo+\n",
+                              {},
+                              ending::term,
+                              {{base + "1/channel", "356"}}},
+                    mqtt_case{"channel_box_of_the_controller_section",
+                              {{base + "0/channel/set", "7"}},
+                              channel_reports(0, 0x0C00, "7"),
+                              {ok},
+                              no_pause + "[TV1]\noutput0_box = tavo+\n[OTHER]\noutput0_box = tavo\n"},
+                    mqtt_case{"keys_by_name_digit_and_code",
+                              {{base + "0/key/set", "TAVO"},
+                               {base + "0/key/set", "BACKUP"},
+                               {base + "0/key/set", "7"},
+                               {base + "0/key/set", "0C03"}},
+                              {cmd(0, 0x0080), cmd(0, 0x0083), cmd(0, 0x0007), cmd(0, 0x0C03)},
+                              {ok, ok, ok, ok}},
+                    mqtt_case{"key_of_a_tavo_plus_box",
+                              {{base + "1/key/set", "BACKUP"}, {base + "1/key/set", "4"}},
+                              {cmd(1, 0x0C83), cmd(1, 0x0C04)},
+                              {ok, ok},
+                              "output1_box = tavo+\n"},
+                    mqtt_case{"setup_upload",
+                              {{base + "1/setup/set", "SETUP"}},
+                              {frame_text(0, setup_a1), frame_text(0, setup_b1)},
+                              {ok}}),
+    case_name);
+
+INSTANTIATE_TEST_SUITE_P(
+    refused, mqtt_service,
+    testing::Values(mqtt_case{"channel_with_a_letter",
+                              {{base + "0/channel/set", "12a"}},
+                              {},
+                              {failed("Invalid channel number '12a'")}},
+                    mqtt_case{"key_that_is_no_code",
+                              {{base + "0/key/set", "XYZ"}},
+                              {},
+                              {failed("Invalid command code: 'XYZ'")}},
+                    mqtt_case{"payload_over_the_bound",
+                              {{base + "0/channel/set", std::string(65, '1')}},
+                              {},
+                              {failed("a payload of 65 bytes is over the bound of 64: nothing was sent")}},
+                    mqtt_case{"payload_not_utf8",
+                              {{base + "0/key/set", "\xC0\x81"}},
+                              {},
+                              {failed("the payload is not valid UTF-8: nothing was sent")}},
+                    mqtt_case{"controller_never_seen",
+                              {{"tavoctl/NOPE/0/key/set", "1"}},
+                              {},
+                              {failed("unable to find tavo controller NOPE")}},
+                    // A retained command would replay at every start: only the later
+                    // one is sent.
+                    mqtt_case{"retained_command",
+                              {{base + "0/key/set", "1"}},
+                              {cmd(0, 0x0001)},
+                              {ok},
+                              "",
+                              {{base + "0/channel/set", "999"}}},
+                    mqtt_case{"stale_command",
+                              {{base + "0/channel/set", "1"}, {base + "0/key/set", "2"}},
+                              channel_reports(0, 0x0000, "1"),
+                              {ok, failed("dropped: it waited over the 1 s bound to start")},
+                              "stale_after = 1\n"}),
+    case_name);
+
+INSTANTIATE_TEST_SUITE_P(endings, mqtt_service,
+                         testing::Values(
+                             // 'Backup' still goes after the pause, then the service says offline.
+                             mqtt_case{"sigterm_in_the_pause",
+                                       {{base + "0/channel/set", "12"}},
+                                       channel_reports(0, 0x0000, "12"),
+                                       {ok},
+                                       "",
+                                       {},
+                                       ending::term_in_pause},
+                             mqtt_case{"killed_the_will_says_offline", {}, {}, {}, "", {}, ending::kill},
+                             mqtt_case{"broker_restarted",
+                                       {},
+                                       {},
+                                       {},
+                                       "",
+                                       {},
+                                       ending::broker_restart,
+                                       {{"tavoctl/bridge/availability", "online"},
+                                        {base + "availability", "online"}}},
+                             // Absent at the start, the broker is tried again until it comes.
+                             mqtt_case{"broker_absent_at_the_start",
+                                       {{base + "0/key/set", "5"}},
+                                       {cmd(0, 0x0005)},
+                                       {ok},
+                                       "",
+                                       {},
+                                       ending::broker_late}),
+                         case_name);
+
+INSTANTIATE_TEST_SUITE_P(
+    payloads, mqtt_service,
+    testing::Values(  // A key's name in any letter case; one line end dropped, as
         // mosquitto_pub -l and -s add one.
+        // A result is an event; the last one is kept for Home Assistant.
         mqtt_case{"key_names_in_any_case_and_a_line_end",
                   {{base + "0/key/set", "Backup"},
                    {base + "0/key/set", "backup"},
@@ -615,9 +688,21 @@ INSTANTIATE_TEST_SUITE_P(
                   no_pause + "output1_box = tavo+\n",
                   {},
                   ending::term,
-                  {{base + "0/channel", "12"}}},
-        // Two controllers that would share a name: a serial that is
-        // the other's port, and one serial on two.
+                  {{base + "0/channel", "12"}, {base + "0/last_result", ok}, {base + "0/result", "<none>"}}},
+        // A key is the whole payload, or nothing is sent.
+        mqtt_case{"key_that_is_more_than_a_code",
+                  {{base + "0/key/set", "Enter"},
+                   {base + "0/key/set", "0C03junk"},
+                   {base + "0/key/set", "Backup now"},
+                   {base + "0/key/set", "7\n\n"}},
+                  {},
+                  {failed("Invalid command code: 'Enter'"), failed("Invalid command code: '0C03junk'"),
+                   failed("Invalid command code: 'Backup now'"), failed("Invalid command code: '7\n'")}}),
+    case_name);
+
+INSTANTIATE_TEST_SUITE_P(
+    ids, mqtt_service,
+    testing::Values(  // the other's port, and one serial on two.
         mqtt_case{.name = "ids_serial_against_port",
                   .commands = {{"tavoctl/1-2/0/key/set", "1"}, {"tavoctl/1-2_2/0/key/set", "2"}},
                   .reports = {command_report_text(0, 0, 1), command_report_text(1, 0, 2)},
@@ -633,47 +718,8 @@ INSTANTIATE_TEST_SUITE_P(
     case_name);
 
 INSTANTIATE_TEST_SUITE_P(
-    refused, mqtt_service,
-    testing::Values(
-        mqtt_case{"channel_with_a_letter",
-                  {{base + "0/channel/set", "12a"}},
-                  {},
-                  {failed("Invalid channel number '12a'")}},
-        mqtt_case{"key_that_is_no_code",
-                  {{base + "0/key/set", "XYZ"}},
-                  {},
-                  {failed("Invalid command code: 'XYZ'")}},
-        mqtt_case{"payload_over_the_bound",
-                  {{base + "0/channel/set", std::string(65, '1')}},
-                  {},
-                  {failed("a payload of 65 bytes is over the bound of 64: nothing was sent")}},
-        mqtt_case{"payload_not_utf8",
-                  {{base + "0/key/set", "\xC0\x81"}},
-                  {},
-                  {failed("the payload is not valid UTF-8: nothing was sent")}},
-        mqtt_case{"controller_never_seen",
-                  {{"tavoctl/NOPE/0/key/set", "1"}},
-                  {},
-                  {failed("unable to find tavo controller NOPE")}},
-        // A retained command would replay at every start: only the later
-        // one is sent.
-        mqtt_case{"retained_command",
-                  {{base + "0/key/set", "1"}},
-                  {cmd(0, 0x0001)},
-                  {ok},
-                  "",
-                  {{base + "0/channel/set", "999"}}},
-        // A key is the whole payload, or nothing is sent.
-        mqtt_case{"key_that_is_more_than_a_code",
-                  {{base + "0/key/set", "Enter"},
-                   {base + "0/key/set", "0C03junk"},
-                   {base + "0/key/set", "Backup now"},
-                   {base + "0/key/set", "7\n\n"}},
-                  {},
-                  {failed("Invalid command code: 'Enter'"), failed("Invalid command code: '0C03junk'"),
-                   failed("Invalid command code: 'Backup now'"), failed("Invalid command code: '7\n'")}},
-        // How MQTT clients clear a retained message: never a command,
-        // and never the channel kept. The change goes once all are
+    held, mqtt_service,
+    testing::Values(  // and never the channel kept. The change goes once all are
         // refused.
         mqtt_case{.name = "empty_payloads",
                   .commands = {{base + "0/channel/set", "7"},
@@ -692,33 +738,6 @@ INSTANTIATE_TEST_SUITE_P(
                   .reports = times(17, cmd(0, 0x0001)),
                   .results = std::vector<std::string>{refused_full} + times(17, ok),
                   .held_until = 1},
-        mqtt_case{"stale_command",
-                  {{base + "0/channel/set", "1"}, {base + "0/key/set", "2"}},
-                  channel_reports(0, 0x0000, "1"),
-                  {ok, failed("dropped: it waited over the 1 s bound to start")},
-                  "stale_after = 1\n"}),
-    case_name);
-
-INSTANTIATE_TEST_SUITE_P(
-    endings, mqtt_service,
-    testing::Values(
-        // 'Backup' still goes after the pause, then the service says offline.
-        mqtt_case{"sigterm_in_the_pause",
-                  {{base + "0/channel/set", "12"}},
-                  channel_reports(0, 0x0000, "12"),
-                  {ok},
-                  "",
-                  {},
-                  ending::term_in_pause},
-        mqtt_case{"killed_the_will_says_offline", {}, {}, {}, "", {}, ending::kill},
-        mqtt_case{"broker_restarted",
-                  {},
-                  {},
-                  {},
-                  "",
-                  {},
-                  ending::broker_restart,
-                  {{"tavoctl/bridge/availability", "online"}, {base + "availability", "online"}}},
         // Both queues full and a change under way on each: the signal
         // drops every waiting command at once, the changes under way
         // go on, then offline.
@@ -732,9 +751,12 @@ INSTANTIATE_TEST_SUITE_P(
                   .config = no_pause,
                   .end = ending::term_held,
                   .held_until = 34,
-                  .signal_after = 2},
-        // Stopped, a controller unplugged, started again: the
-        // availability the broker kept online turns offline; another
+                  .signal_after = 2}),
+    case_name);
+
+INSTANTIATE_TEST_SUITE_P(
+    restarts, mqtt_service,
+    testing::Values(  // availability the broker kept online turns offline; another
         // base topic's is another service's.
         mqtt_case{.name = "restarted_with_a_controller_gone",
                   .retained_commands = {{"tavoctl/GONE/availability", "online"},
@@ -768,15 +790,7 @@ INSTANTIATE_TEST_SUITE_P(
                   .forget = "TV1",
                   .forget_err = "tavoctl-mqtt: controller TV1 is online: unplug it before "
                                 "forgetting it\n",
-                  .forget_status = 1},
-        // Absent at the start, the broker is tried again until it comes.
-        mqtt_case{"broker_absent_at_the_start",
-                  {{base + "0/key/set", "5"}},
-                  {cmd(0, 0x0005)},
-                  {ok},
-                  "",
-                  {},
-                  ending::broker_late}),
+                  .forget_status = 1}),
     case_name);
 
 struct discovery_field {
