@@ -152,24 +152,20 @@ TEST_F(sysfs_tree, ids_come_from_the_hid_devices_uevent) {
 
 // The release number is the USB device's bcdDevice, as the kernel writes it.
 TEST_F(sysfs_tree, release_is_the_usb_devices_bcd_device) {
-    struct row {
-        const char* file;  // nullptr: no bcdDevice file
-        int release;       // -1: none
-    };
-    const std::vector<row> rows = {{"0123\n", 0x0123}, {"0601\n", 0x0601}, {"ffff", 0xFFFF}, {"\n", -1},
-                                   {"10000\n", -1},    {"01 23\n", -1},    {"-001\n", -1},   {nullptr, -1}};
-    unsigned minor = 0;
-    for (const auto& r : rows) {
+    const std::pair<const char*, int> rows[] = {{"0123\n", 0x0123}, {"ffff", 0xFFFF}, {"\n", -1},
+                                                {"10000\n", -1},    {"01 23\n", -1},  {"-001\n", -1},
+                                                {nullptr, -1}};
+    for (unsigned minor = 0; minor < std::size(rows); ++minor) {
+        const auto [file, expected] = rows[minor];  // no file: nullptr; no release: -1
         add_hidraw(minor, "4-" + std::to_string(minor), nullptr);
-        if (r.file != nullptr) {
+        if (file != nullptr) {
             std::ofstream(fs::path(root) / "devices/pci0000:00/usb1" / ("4-" + std::to_string(minor)) /
                           "bcdDevice")
-                << r.file;
+                << file;
         }
         std::uint16_t release = 0xBEEF;
-        EXPECT_EQ(linux_usb_release(root, 240, minor, &release), r.release >= 0) << minor;
-        EXPECT_EQ(release, r.release >= 0 ? r.release : 0xBEEF) << minor;
-        ++minor;
+        EXPECT_EQ(linux_usb_release(root, 240, minor, &release), expected >= 0) << minor;
+        EXPECT_EQ(release, expected >= 0 ? expected : 0xBEEF) << minor;
     }
 }
 

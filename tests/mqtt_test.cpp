@@ -198,6 +198,7 @@ std::string cmd(int output, std::uint16_t code) {
     return command_report_text(0, output, code);
 }
 const std::string ok = R"({"ok":true})";
+using messages = std::vector<std::pair<std::string, std::string>>;  // topic, payload
 std::string failed(const std::string& error) {
     return json{{"ok", false}, {"error", error}}.dump();
 }
@@ -231,12 +232,10 @@ struct mqtt_case {
     // before the commands until this many results are in.
     std::size_t held_until = 0;
     std::size_t signal_after = 0;  // ending::term_held: SIGTERM once this many results are in
-    // Once the commands are published: tavoctl-mqtt --forget `forget`, which
-    // prints `forget_out` and `forget_err` and ends with `forget_status`.
+    // Once the commands are published: tavoctl-mqtt --forget `forget`, and
+    // what it says and how it ends.
     std::string forget = {};
-    std::string forget_out = {};
-    std::string forget_err = {};
-    int forget_status = 0;
+    process_result forgot = {};
 };
 
 void PrintTo(const mqtt_case& c, std::ostream* os) {
@@ -283,25 +282,20 @@ struct service_process {
     // run opens the node for writing (listing opens it read-write) before
     // it takes its output's hold.
     bool waiting_for_the_hold(std::size_t count) const {
-        const std::string fds = "/proc/" + std::to_string(process.id) + "/fd";
-        for (int attempt = 0; attempt < 4000; ++attempt) {
+        const std::string proc = "/proc/" + std::to_string(process.id);
+        for (int attempt = 0; attempt < 4000; ++attempt, std::this_thread::sleep_for(5ms)) {
             std::size_t writers = 0;
             std::error_code error;
-            for (const auto& fd : std::filesystem::directory_iterator(fds, error)) {
-                std::error_code unreadable;
-                const std::string info = read_file("/proc/" + std::to_string(process.id) + "/fdinfo/" +
-                                                   fd.path().filename().string());
+            for (const auto& fd : std::filesystem::directory_iterator(proc + "/fd", error)) {
+                const std::string info = read_file(proc + "/fdinfo/" + fd.path().filename().string());
                 const auto flags = info.find("flags:");
-                if (std::filesystem::read_symlink(fd.path(), unreadable) == device_file() &&
-                    flags != std::string::npos &&
-                    (std::stoul(info.substr(flags + 6), nullptr, 8) & O_ACCMODE) == O_WRONLY) {
-                    ++writers;
-                }
+                writers += std::filesystem::read_symlink(fd.path(), error) == device_file() &&
+                           flags != std::string::npos &&
+                           (std::stoul(info.substr(flags + 6), nullptr, 8) & O_ACCMODE) == O_WRONLY;
             }
             if (writers >= count) {
                 return true;
             }
-            std::this_thread::sleep_for(5ms);
         }
         return false;
     }
@@ -334,43 +328,34 @@ struct service_process {
 };
 
 // Another run's hold on both outputs of the controller at `path`, as
-// tavoctl takes it: a lock on one byte per output of its node.
-class output_holder {
-  public:
-    explicit output_holder(const std::string& path) : fd_(open(path.c_str(), O_RDWR | O_CLOEXEC)) {
+// tavoctl takes it: a lock on one byte per output of its node, for as long
+// as the descriptor is open.
+struct output_holder {
+    int fd;
+    explicit output_holder(const std::string& path) : fd(open(path.c_str(), O_RDWR | O_CLOEXEC)) {
         struct flock bytes {};
         bytes.l_type = F_WRLCK;
-        bytes.l_whence = SEEK_SET;
-        bytes.l_start = 0;
-        bytes.l_len = 2;
-        if (fd_ < 0 || fcntl(fd_, F_OFD_SETLK, &bytes) != 0) {
+        bytes.l_len = 2;  // from byte 0 (SEEK_SET)
+        if (fd < 0 || fcntl(fd, F_OFD_SETLK, &bytes) != 0) {
             throw std::runtime_error("cannot hold the outputs of " + path);
         }
     }
-    ~output_holder() { release(); }
+    ~output_holder() { close(fd); }
     output_holder(const output_holder&) = delete;
     output_holder& operator=(const output_holder&) = delete;
-    void release() {
-        if (fd_ >= 0) {
-            close(fd_);
-            fd_ = -1;
-        }
-    }
-
-  private:
-    int fd_;
 };
 
-// The report's controller and output, for comparing each output's reports in order.
-std::string output_of(const std::string& report) {
-    const std::size_t colon = report.find(':');
-    const auto first = static_cast<unsigned>(std::stoul(report.substr(colon + 5, 2), nullptr, 16));
-    const bool second_output = first == 0x31 || first == 0x74 || first == 0x76;  // a code, setup A, setup B
-    return report.substr(0, colon) + (second_output ? "/1" : "/0");
-}
+// Each controller's reports output by output, each output's in order. A
+// report's first byte after the ID is 0x30 + output for a code, 0x73 or
+// 0x75 + output for the setup's two.
 std::vector<std::string> by_output(std::vector<std::string> reports) {
+    const auto output_of = [](const std::string& report) {
+        const auto first = std::stoul(report.substr(report.find(':') + 5, 2), nullptr, 16);
+        return report.substr(0, report.find(':')) +
+               (first == 0x31 || first == 0x74 || first == 0x76 ? "1" : "0");
+    };
     std::stable_sort(reports.begin(), reports.end(),
-                     [](const std::string& a, const std::string& b) { return output_of(a) < output_of(b); });
+                     [&](const std::string& a, const std::string& b) { return output_of(a) < output_of(b); });
     return reports;
 }
 
@@ -414,35 +399,30 @@ TEST_P(mqtt_service, behaves_exactly) {
         });
     };
 
-    // BASE/ID/N of each command, and whether it is the first for its output.
-    std::set<std::string> outputs;
-    std::vector<bool> first_of_output;
-    for (const auto& [topic, payload] : c.commands) {
-        first_of_output.push_back(
-            outputs.insert(topic.substr(0, topic.find('/', topic.find('/') + 1) + 2)).second);
-    }
+    // With a hold, the first command of each output (BASE/ID/N) goes first,
+    // and the rest once each of those waits for the hold: they queue behind.
     std::unique_ptr<output_holder> holder;
     if (c.held_until > 0) {
-        // The first command of each output goes first, and the rest once
-        // each of those waits for the hold: the rest queue behind it.
         holder = std::make_unique<output_holder>(service.device_file());
-        for (std::size_t i = 0; i < c.commands.size(); ++i) {
-            if (first_of_output[i]) {
-                watcher->publish(c.commands[i].first, c.commands[i].second);
-            }
-        }
-        EXPECT_TRUE(service.waiting_for_the_hold(outputs.size()));
     }
-    for (std::size_t i = 0; i < c.commands.size(); ++i) {
-        if (!holder || !first_of_output[i]) {
-            watcher->publish(c.commands[i].first, c.commands[i].second);
+    std::set<std::string> outputs;
+    messages later;
+    for (const auto& [topic, payload] : c.commands) {
+        if (outputs.insert(topic.substr(0, topic.find('/', topic.find('/') + 1) + 2)).second || !holder) {
+            watcher->publish(topic, payload);
+        } else {
+            later.emplace_back(topic, payload);
         }
+    }
+    EXPECT_TRUE(!holder || service.waiting_for_the_hold(outputs.size()));
+    for (const auto& [topic, payload] : later) {
+        watcher->publish(topic, payload);
     }
     if (!c.forget.empty()) {
         const process_result forgot = service.run({"--forget", c.forget});
-        EXPECT_EQ(forgot.out, c.forget_out);
-        EXPECT_EQ(forgot.err, c.forget_err);
-        EXPECT_EQ(forgot.status, c.forget_status);
+        EXPECT_EQ(forgot.out, c.forgot.out);
+        EXPECT_EQ(forgot.err, c.forgot.err);
+        EXPECT_EQ(forgot.status, c.forgot.status);
     }
     if (c.end == ending::term_in_pause) {
         // All but the 'Backup's sent: the pause has begun.
@@ -460,7 +440,7 @@ TEST_P(mqtt_service, behaves_exactly) {
     }
     if (holder) {
         EXPECT_TRUE(results_in(c.held_until));
-        holder->release();
+        holder.reset();
     }
     results_in(c.results.size());
     std::vector<seen_message> result_messages = watcher->on("/result", start, false);
@@ -532,7 +512,6 @@ const std::vector<std::uint8_t> setup_a1 = {0x00, 0x74, 0x4B, 0x96, 0x96, 0x05, 
 const std::vector<std::uint8_t> setup_b1 = {0x00, 0x76, 0x01, 0x7A, 0x7A, 0x7A, 0x7A, 0x7A, 0x7A};
 const std::string no_pause = "pause = 0\n";
 
-using messages = std::vector<std::pair<std::string, std::string>>;
 std::vector<std::string> operator+(std::vector<std::string> first, const std::vector<std::string>& second) {
     first.insert(first.end(), second.begin(), second.end());
     return first;
@@ -541,14 +520,20 @@ messages operator+(messages first, const messages& second) {
     first.insert(first.end(), second.begin(), second.end());
     return first;
 }
-template <typename T>
-std::vector<T> times(std::size_t count, const T& one) {
-    return std::vector<T>(count, one);
+std::vector<std::string> times(std::size_t count, const std::string& one) {
+    return std::vector<std::string>(count, one);
+}
+messages repeated(std::size_t count, const std::string& topic, const std::string& payload) {
+    return messages(count, {topic, payload});
 }
 
 const std::string refused_full = failed("refused: 16 commands wait for this output already");
 const std::string dropped = failed("dropped: the service is stopping");
 const std::string empty_payload = failed("an empty payload: nothing sent");
+// One output's results: 16 wait behind a change and the next is refused;
+// SIGTERM drops those waiting, and the change goes on.
+const std::vector<std::string> full_queue_stopped =
+    std::vector<std::string>{refused_full} + times(16, dropped) + std::vector<std::string>{ok};
 
 // What an earlier run, and a second host with its own base topic, left
 // retained of a controller gone since.
@@ -671,11 +656,12 @@ INSTANTIATE_TEST_SUITE_P(endings, mqtt_service,
                                        ending::broker_late}),
                          case_name);
 
+// A key's name in any letter case, one line end dropped (mosquitto_pub -l
+// and -s add one); anything more than a command refused. A result is an
+// event; the last one is kept for Home Assistant.
 INSTANTIATE_TEST_SUITE_P(
     payloads, mqtt_service,
-    testing::Values(  // A key's name in any letter case; one line end dropped, as
-        // mosquitto_pub -l and -s add one.
-        // A result is an event; the last one is kept for Home Assistant.
+    testing::Values(
         mqtt_case{"key_names_in_any_case_and_a_line_end",
                   {{base + "0/key/set", "Backup"},
                    {base + "0/key/set", "backup"},
@@ -689,7 +675,6 @@ INSTANTIATE_TEST_SUITE_P(
                   {},
                   ending::term,
                   {{base + "0/channel", "12"}, {base + "0/last_result", ok}, {base + "0/result", "<none>"}}},
-        // A key is the whole payload, or nothing is sent.
         mqtt_case{"key_that_is_more_than_a_code",
                   {{base + "0/key/set", "Enter"},
                    {base + "0/key/set", "0C03junk"},
@@ -700,9 +685,11 @@ INSTANTIATE_TEST_SUITE_P(
                    failed("Invalid command code: 'Backup now'"), failed("Invalid command code: '7\n'")}}),
     case_name);
 
+// Two controllers that would share a name: a serial that is the other's
+// port, and one serial on two.
 INSTANTIATE_TEST_SUITE_P(
     ids, mqtt_service,
-    testing::Values(  // the other's port, and one serial on two.
+    testing::Values(
         mqtt_case{.name = "ids_serial_against_port",
                   .commands = {{"tavoctl/1-2/0/key/set", "1"}, {"tavoctl/1-2_2/0/key/set", "2"}},
                   .reports = {command_report_text(0, 0, 1), command_report_text(1, 0, 2)},
@@ -717,56 +704,52 @@ INSTANTIATE_TEST_SUITE_P(
                   .ids = {"X_1-1_4", "X_1-3"}}),
     case_name);
 
+// While another run holds the outputs: empty payloads refused (never the
+// channel kept), 16 commands waiting behind the one under way and the next
+// refused at once; and SIGTERM with both queues full, which drops every
+// waiting command at once while the changes under way go on, then offline.
 INSTANTIATE_TEST_SUITE_P(
     held, mqtt_service,
-    testing::Values(  // and never the channel kept. The change goes once all are
-        // refused.
-        mqtt_case{.name = "empty_payloads",
-                  .commands = {{base + "0/channel/set", "7"},
-                               {base + "0/channel/set", ""},
-                               {base + "0/channel/set", "\r\n"},
-                               {base + "0/key/set", ""},
-                               {base + "0/setup/set", ""}},
-                  .reports = channel_reports(0, 0x0000, "7"),
-                  .results = {empty_payload, empty_payload, empty_payload, empty_payload, ok},
-                  .config = no_pause,
-                  .kept = {{base + "0/channel", "7"}},
-                  .held_until = 4},
-        // 16 wait behind the one under way; the next is refused at once.
-        mqtt_case{.name = "queue_bound",
-                  .commands = times<std::pair<std::string, std::string>>(18, {base + "0/key/set", "1"}),
-                  .reports = times(17, cmd(0, 0x0001)),
-                  .results = std::vector<std::string>{refused_full} + times(17, ok),
-                  .held_until = 1},
-        // Both queues full and a change under way on each: the signal
-        // drops every waiting command at once, the changes under way
-        // go on, then offline.
-        mqtt_case{.name = "sigterm_with_both_queues_full",
-                  .commands = times<std::pair<std::string, std::string>>(18, {base + "0/channel/set", "1"}) +
-                              times<std::pair<std::string, std::string>>(18, {base + "1/channel/set", "2"}),
-                  .reports = channel_reports(0, 0x0000, "1") + channel_reports(1, 0x0000, "2"),
-                  .results = std::vector<std::string>{refused_full} + times(16, dropped) +
-                             std::vector<std::string>{ok, refused_full} + times(16, dropped) +
-                             std::vector<std::string>{ok},
-                  .config = no_pause,
-                  .end = ending::term_held,
-                  .held_until = 34,
-                  .signal_after = 2}),
+    testing::Values(mqtt_case{.name = "empty_payloads",
+                              .commands = {{base + "0/channel/set", "7"},
+                                           {base + "0/channel/set", ""},
+                                           {base + "0/channel/set", "\r\n"},
+                                           {base + "0/key/set", ""},
+                                           {base + "0/setup/set", ""}},
+                              .reports = channel_reports(0, 0x0000, "7"),
+                              .results = {empty_payload, empty_payload, empty_payload, empty_payload, ok},
+                              .config = no_pause,
+                              .kept = {{base + "0/channel", "7"}},
+                              .held_until = 4},
+                    mqtt_case{.name = "queue_bound",
+                              .commands = repeated(18, base + "0/key/set", "1"),
+                              .reports = times(17, cmd(0, 0x0001)),
+                              .results = std::vector<std::string>{refused_full} + times(17, ok),
+                              .held_until = 1},
+                    mqtt_case{.name = "sigterm_with_both_queues_full",
+                              .commands = repeated(18, base + "0/channel/set", "1") +
+                                          repeated(18, base + "1/channel/set", "2"),
+                              .reports = channel_reports(0, 0x0000, "1") + channel_reports(1, 0x0000, "2"),
+                              .results = full_queue_stopped + full_queue_stopped,
+                              .config = no_pause,
+                              .end = ending::term_held,
+                              .held_until = 34,
+                              .signal_after = 2}),
     case_name);
 
+// Stopped, a controller unplugged, started again: the availability the
+// broker kept online turns offline (another base topic's is another
+// service's). --forget clears what is kept of a controller gone for good;
+// the retained command it clears is refused, and leaves no result behind.
 INSTANTIATE_TEST_SUITE_P(
     restarts, mqtt_service,
-    testing::Values(  // availability the broker kept online turns offline; another
-        // base topic's is another service's.
+    testing::Values(
         mqtt_case{.name = "restarted_with_a_controller_gone",
                   .retained_commands = {{"tavoctl/GONE/availability", "online"},
                                         {"other/GONE/availability", "online"}},
                   .kept = {{"tavoctl/GONE/availability", "offline"},
                            {"other/GONE/availability", "online"},
                            {base + "availability", "online"}}},
-        // What is kept of a controller gone for good, cleared; the
-        // retained command cleared is refused, and leaves no result
-        // behind.
         mqtt_case{.name = "forget_a_controller_gone",
                   .results = {failed("unable to find tavo controller GONE")},
                   .retained_commands = gone_controller,
@@ -780,17 +763,18 @@ INSTANTIATE_TEST_SUITE_P(
                            {"tavoctl/GONE/0/key/set", "<none>"},
                            {base + "availability", "online"}},
                   .forget = "GONE",
-                  .forget_out = "cleared homeassistant/text/tavoctl_GONE/output0_channel/config\n"
-                                "cleared tavoctl/GONE/0/channel\n"
-                                "cleared tavoctl/GONE/0/key/set\n"
-                                "cleared tavoctl/GONE/1/last_result\n"
-                                "cleared tavoctl/GONE/availability\n"},
-        mqtt_case{.name = "forget_refuses_a_controller_online",
-                  .kept = {{base + "availability", "online"}},
-                  .forget = "TV1",
-                  .forget_err = "tavoctl-mqtt: controller TV1 is online: unplug it before "
-                                "forgetting it\n",
-                  .forget_status = 1}),
+                  .forgot = {0,
+                             "cleared homeassistant/text/tavoctl_GONE/output0_channel/config\n"
+                             "cleared tavoctl/GONE/0/channel\n"
+                             "cleared tavoctl/GONE/0/key/set\n"
+                             "cleared tavoctl/GONE/1/last_result\n"
+                             "cleared tavoctl/GONE/availability\n",
+                             ""}},
+        mqtt_case{
+            .name = "forget_refuses_a_controller_online",
+            .kept = {{base + "availability", "online"}},
+            .forget = "TV1",
+            .forgot = {1, "", "tavoctl-mqtt: controller TV1 is online: unplug it before forgetting it\n"}}),
     case_name);
 
 struct discovery_field {
@@ -822,7 +806,6 @@ const std::vector<discovery_field> discovery_fields = {
     {"text/tavoctl_TV1/output0_channel", "/min", 1},
     {"text/tavoctl_TV1/output0_channel", "/max", 64},
     {"text/tavoctl_TV1/output0_channel", "/availability", both_available},
-    {"text/tavoctl_TV1/output0_channel", "/availability_mode", "all"},
     {"text/tavoctl_TV1/output0_channel", "/entity_category", json()},
     {"text/tavoctl_TV1/output0_channel", "/device/identifiers", json::array({"tavoctl_TV1"})},
     {"text/tavoctl_TV1/output0_channel", "/device/manufacturer", "Tavo Ltd"},
@@ -830,13 +813,11 @@ const std::vector<discovery_field> discovery_fields = {
     {"text/tavoctl_TV1/output0_channel", "/device/serial_number", "TV1"},
     {"text/tavoctl_TV1/output0_channel", "/device/sw_version", "1.23"},
     {"text/tavoctl_TV1/output0_channel", "/device/via_device", "tavoctl_bridge"},
-    {"text/tavoctl_TV1/output0_channel", "/origin/name", "tavoctl-mqtt"},
     {"text/tavoctl_TV1/output0_channel", "/origin/sw_version", TAVOCTL_VERSION},
     {"text/tavoctl_TV1/output0_channel", "/origin/support_url", TAVOCTL_SUPPORT_URL},
     {"text/tavoctl_TV1/output1_channel", "/command_topic", "tavoctl/TV1/1/channel/set"},
     {"button/tavoctl_TV1/output0_tavo", "/command_topic", "tavoctl/TV1/0/key/set"},
     {"button/tavoctl_TV1/output0_tavo", "/payload_press", "TAVO"},
-    {"button/tavoctl_TV1/output0_tavo", "/entity_category", json()},
     {"button/tavoctl_TV1/output1_backup", "/payload_press", "BACKUP"},
     {"button/tavoctl_TV1/output1_backup", "/unique_id", "tavoctl_TV1_output1_backup"},
     {"button/tavoctl_TV1/output1_setup", "/command_topic", "tavoctl/TV1/1/setup/set"},
@@ -850,20 +831,14 @@ const std::vector<discovery_field> discovery_fields = {
     {"text/tavoctl_1-3/output0_channel", "/device/identifiers", json::array({"tavoctl_1-3"})},
     {"text/tavoctl_1-3/output0_channel", "/device/serial_number", json()},
     {"text/tavoctl_1-3/output0_channel", "/device/sw_version", json()},
-    {"text/tavoctl_1-3/output0_channel", "/device/via_device", "tavoctl_bridge"},
-    {"binary_sensor/tavoctl_bridge/connectivity", "/unique_id", "tavoctl_bridge_connectivity"},
     {"binary_sensor/tavoctl_bridge/connectivity", "/device_class", "connectivity"},
     {"binary_sensor/tavoctl_bridge/connectivity", "/entity_category", "diagnostic"},
     {"binary_sensor/tavoctl_bridge/connectivity", "/state_topic", "tavoctl/bridge/availability"},
-    {"binary_sensor/tavoctl_bridge/connectivity", "/payload_on", "online"},
-    {"binary_sensor/tavoctl_bridge/connectivity", "/payload_off", "offline"},
     {"binary_sensor/tavoctl_bridge/connectivity", "/availability", json()},
     {"binary_sensor/tavoctl_bridge/connectivity", "/device/identifiers", json::array({"tavoctl_bridge"})},
     {"binary_sensor/tavoctl_bridge/connectivity", "/device/name", "tavoctl-mqtt on " + host_name()},
-    {"binary_sensor/tavoctl_bridge/connectivity", "/origin/support_url", TAVOCTL_SUPPORT_URL},
     {"text/home-2ftv_TV1/output0_channel", "/unique_id", "home-2ftv_TV1_output0_channel"},
     {"text/home-2ftv_TV1/output0_channel", "/command_topic", "home/tv/TV1/0/channel/set"},
-    {"text/home-2ftv_TV1/output0_channel", "/device/identifiers", json::array({"home-2ftv_TV1"})},
     {"text/home-2ftv_TV1/output0_channel", "/device/via_device", "home-2ftv_bridge"},
     {"text/home-2ftv_TV1/output0_channel", "/availability",
      json::array({{{"topic", "home/tv/bridge/availability"}}, {{"topic", "home/tv/TV1/availability"}}})},

@@ -33,22 +33,6 @@ void check_command_code(const std::string& text) {
     require(read || code == 0xBEEF, "a code refused leaves the code untouched");
 }
 
-// A whole code is one that read_command_code reads from a text with nothing
-// but hex digits after an optional 0x.
-void check_whole_command_code(std::string_view text) {
-    const std::string_view digits =
-        text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X') ? text.substr(2) : text;
-    const bool hex =
-        !digits.empty() && digits.find_first_not_of("0123456789abcdefABCDEF") == std::string_view::npos;
-    std::uint16_t leading = 0;
-    const bool fits = hex && read_command_code(std::string(text).c_str(), &leading);
-    std::uint16_t code = 0xBEEF;
-    const bool read = read_whole_command_code(text, &code);
-    require(read == fits, "a whole code is read exactly for hex digits whose value fits 16 bits");
-    require(!read || code == leading, "a whole code has read_command_code's value");
-    require(read || code == 0xBEEF, "a whole code refused leaves the code untouched");
-}
-
 void check_leading_int(const std::string& text) {
     errno = 0;
     const long expected = std::strtol(text.c_str(), nullptr, 10);
@@ -81,7 +65,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check_leading_int(argument);
     check_milliseconds(argument);
     const std::string_view bytes = input_bytes(data, size);
-    check_whole_command_code(bytes);
     require(valid_channel_text(bytes) == all_digits(bytes), "a channel is exactly a string of digits");
     return 0;
 }
