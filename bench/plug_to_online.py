@@ -2,6 +2,7 @@
 """How soon tavoctl-mqtt tells of a controller plugged in or unplugged.
 
 usage: plug_to_online.py GADGET ID ROUNDS
+       plug_to_online.py --summary FILE ROUNDS
 
 Run by the VM's benchmark (tests/system/run --bench) in the guest's Debian
 userland, against the broker and the service that guest/with_mqtt runs, with
@@ -12,14 +13,51 @@ broker reads ID's availability turn offline, and online. Odd rounds instead
 time the kernel alone, until the hidraw node is gone and back (looked for
 every millisecond, which would slow the rest), so that the service's share
 shows. Prints one line per measure: "plug_online MS", "unplug_offline MS",
-"plug_node MS" or "unplug_node MS"; and leaves GADGET plugged in.
+"plug_node MS" or "unplug_node MS"; and leaves GADGET plugged in. With
+--summary, prints bench/results.md's section for such lines in FILE.
 """
 import glob
 import os
+import statistics
 import subprocess
 import sys
 import threading
 import time
+
+LABELS = {"plug_node": "plug to hidraw node (kernel)", "plug_online": "plug to online",
+          "unplug_node": "unplug to hidraw node gone (kernel)", "unplug_offline": "unplug to offline"}
+
+
+def summary(path, rounds):
+    measured = {measure: [] for measure in LABELS}
+    with open(path) as f:
+        for line in f:
+            measure, value = line.split()
+            measured[measure].append(float(value))
+    if not all(measured.values()):
+        sys.exit(f"{path}: not every measure was taken")
+    print(f"""# tavoctl-mqtt: plug to online
+
+Made by the same run, in the guest's Debian userland: Debian's mosquitto, udevd, and
+tavoctl-mqtt from its package (as tests/system/guest/with_mqtt runs them), and
+bench/plug_to_online.py, which unplugs the gadget (its UDC file emptied) and plugs it
+in again, {rounds} rounds, and times from that write until a subscriber of the broker
+reads the controller's availability turn offline, and online. Every other round times
+the kernel alone instead, until the hidraw node is gone and back: the rest is udevd's
+and the service's (it hears of the node from the kernel's and udevd's events, and looks
+at the controllers at once). Target: online within about half a second of the node;
+here the emulated USB enumeration alone takes about that long.
+
+| measure | median | worst | rounds |
+|---|---|---|---|""")
+    for measure, label in LABELS.items():
+        values = measured[measure]
+        print(f"| {label} | {statistics.median(values):.0f} ms | {max(values):.0f} ms | {len(values)} |")
+
+
+if sys.argv[1] == "--summary":
+    summary(sys.argv[2], int(sys.argv[3]))
+    sys.exit(0)
 
 gadget, controller_id, rounds = sys.argv[1], sys.argv[2], int(sys.argv[3])
 udc_file = f"/sys/kernel/config/usb_gadget/{gadget}/UDC"
