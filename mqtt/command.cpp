@@ -1,6 +1,7 @@
 #include "command.h"
 
 #include "vocabulary/channel.h"
+#include "vocabulary/keys.h"
 #include "vocabulary/numbers.h"
 
 namespace {
@@ -60,6 +61,17 @@ int read_command(command_kind kind, std::string_view payload, int plus, command_
         *error = "the payload is not valid UTF-8: nothing was sent";
         return -1;
     }
+    // mosquitto_pub -l and -s, and many a script, end the text with a line end.
+    if (payload.ends_with("\r\n")) {
+        payload.remove_suffix(2);
+    } else if (payload.ends_with('\n')) {
+        payload.remove_suffix(1);
+    }
+    // How MQTT clients clear a retained message: never a command.
+    if (payload.empty()) {
+        *error = "an empty payload: nothing sent";
+        return -1;
+    }
     request->kind = kind;
     request->text = payload;
     request->code = 0;
@@ -75,17 +87,14 @@ int read_command(command_kind kind, std::string_view payload, int plus, command_
         case command_kind::key:
             break;
     }
-    // No command line can hold a NUL, so tavoctl never reads past one.
-    std::uint16_t code = 0;
-    if (payload == "TAVO" || payload == "BACKUP") {
-        code = payload == "TAVO" ? tavo_key_code(plus) : backup_key_code(plus);
-    } else if (payload.size() == 1 && payload[0] >= '0' && payload[0] <= '9') {
-        code = digit_key_code(plus, payload[0]);
-    } else if (payload.find('\0') != std::string_view::npos ||
-               !read_command_code(request->text.c_str(), &code)) {
+    std::uint16_t number = 0;
+    if (find_box_key(payload, &number)) {
+        request->code = static_cast<std::uint16_t>(box_code_base(plus) + number);
+        return 0;
+    }
+    if (!read_whole_command_code(payload, &request->code)) {
         *error = "Invalid command code: '" + request->text + "'";
         return -1;
     }
-    request->code = code;
     return 0;
 }

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "config.h"
+#include "forget.h"
 #include "library_lines.h"
 #include "platform.h"
 #include "result.h"
@@ -16,10 +17,11 @@
 
 namespace {
 
-const char* const usage_text = "usage: %s [--config FILE]\n";
+const char* const usage_text = "usage: %s [--config FILE] [--forget ID]\n";
 
 const struct option long_options[] = {
     {"config", required_argument, nullptr, 'f'},
+    {"forget", required_argument, nullptr, 'F'},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'v'},
     {nullptr, 0, nullptr, 0},
@@ -39,6 +41,7 @@ bool block_ending_signals(sigset_t* ending) {
 int run(int argc, char** argv) {
     const char* program = argc > 0 && argv[0] != nullptr ? argv[0] : "tavoctl-mqtt";
     std::string config_path = default_config_path;
+    const char* forget_id = nullptr;
     for (;;) {
         const int option = getopt_long(argc, argv, "+", long_options, nullptr);
         if (option == -1) {
@@ -47,6 +50,9 @@ int run(int argc, char** argv) {
         switch (option) {
             case 'f':
                 config_path = optarg;
+                break;
+            case 'F':
+                forget_id = optarg;
                 break;
             case 'h':
                 std::printf(usage_text, program);
@@ -68,6 +74,9 @@ int run(int argc, char** argv) {
     if (read_config(config_path, &config, &error) != 0) {
         log_line("tavoctl-mqtt: " + error);
         return 1;
+    }
+    if (forget_id != nullptr) {
+        return forget_controller(config, forget_id);
     }
     sigset_t ending;
     if (!block_ending_signals(&ending)) {

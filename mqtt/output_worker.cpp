@@ -40,26 +40,43 @@ output_worker::~output_worker() {
 }
 
 void output_worker::enqueue(const queued_command& command) {
-    bool queued = false;
+    std::string refused;
     {
         const std::lock_guard<std::mutex> guard(lock_);
-        if (!stopping_) {
+        if (stopping_) {
+            refused = "dropped: the service is stopping";
+        } else if (waiting_.size() >= queue_bound) {
+            // Appended, not prefixed: GCC 12 on 32-bit ARM warns of a
+            // memcpy overlap that cannot happen in "..." + std::string.
+            refused.append("refused: ")
+                .append(std::to_string(queue_bound))
+                .append(" commands wait for this output already");
+        } else {
             waiting_.push_back(command);
-            queued = true;
         }
     }
-    if (!queued) {
-        finish(command, "", false, "dropped: the service is stopping");
+    if (!refused.empty()) {
+        finish(command, "", false, refused);
+        return;
     }
     changed_.notify_one();
 }
 
-void output_worker::stop() {
+void output_worker::drop_waiting() {
+    std::deque<queued_command> dropped;
     {
         const std::lock_guard<std::mutex> guard(lock_);
         stopping_ = true;
+        dropped.swap(waiting_);
     }
     changed_.notify_one();
+    for (const queued_command& command : dropped) {
+        finish(command, "", false, "dropped: the service is stopping");
+    }
+}
+
+void output_worker::stop() {
+    drop_waiting();
     if (thread_.joinable()) {
         thread_.join();
     }
@@ -70,18 +87,13 @@ void output_worker::run() {
     for (;;) {
         changed_.wait(guard, [this] { return stopping_ || !waiting_.empty(); });
         if (stopping_) {
-            break;
+            return;  // drop_waiting() has answered for the queue
         }
         const queued_command command = std::move(waiting_.front());
         waiting_.pop_front();
         guard.unlock();
         execute(command);
         guard.lock();
-    }
-    while (!waiting_.empty()) {
-        const queued_command command = std::move(waiting_.front());
-        waiting_.pop_front();
-        finish(command, "", false, "dropped: the service is stopping");
     }
 }
 
@@ -170,7 +182,6 @@ int output_worker::send(const command_request& request, std::string* sent, std::
 
 void output_worker::finish(const queued_command& command, const std::string& sent, bool ok,
                            const std::string& error) const {
-    setup_.publish(output_topic(setup_.base_topic, setup_.id, setup_.output, "result"),
-                   result_payload(ok, error), false);
+    setup_.publish_result(result_payload(ok, error));
     log_command(command.topic, sent, ok, error);
 }

@@ -16,6 +16,10 @@
 
 using publisher = std::function<void(const std::string& topic, const std::string& payload, bool retain)>;
 
+// How many commands may wait for one output behind the one under way; the
+// next is refused at once. A flood then costs a result each, not memory.
+inline constexpr std::size_t queue_bound = 16;
+
 struct queued_command {
     std::string topic;
     command_request request;
@@ -31,6 +35,8 @@ struct worker_setup {
     int pause_ms = 0;
     std::chrono::seconds stale_after{30};
     publisher publish;
+    // Each command's result, for the output's result topic.
+    std::function<void(const std::string& payload)> publish_result;
 };
 
 class output_worker {
@@ -41,10 +47,16 @@ class output_worker {
     output_worker(const output_worker&) = delete;
     output_worker& operator=(const output_worker&) = delete;
 
+    // Queues the command, or refuses it with its result when queue_bound
+    // commands wait already or the worker is stopping.
     void enqueue(const queued_command& command);
 
-    // Lets the command under way finish, drops those waiting (each with its
-    // result), and ends the thread.
+    // Drops every command waiting, each with its result, and takes no more;
+    // the command under way goes on. Returns at once.
+    void drop_waiting();
+
+    // drop_waiting(), then waits for the command under way to finish and
+    // ends the thread.
     void stop();
 
   private:

@@ -1,22 +1,41 @@
 #include "service.h"
 
+#include <unistd.h>
+
 #include <chrono>
+#include <climits>
 #include <system_error>
 
 #include "discovery.h"
 #include "result.h"
 #include "topics.h"
 
+namespace {
+
+std::string host_name() {
+    char host[HOST_NAME_MAX + 1] = {};
+    if (gethostname(host, sizeof host - 1) != 0 || host[0] == '\0') {
+        return "this host";
+    }
+    return host;
+}
+
+std::string describe(const tavo_usb_device& device) {
+    return (device.serial.empty() ? std::string("no serial number") : "serial number " + device.serial) +
+           ", " + (device.port.empty() ? std::string("no port") : "port " + device.port) + ", " + device.path;
+}
+
+}  // namespace
+
 int mqtt_service::start(std::string* error) {
-    try {
-        watch_.start([this](const std::string& id, const watched_controller& controller) {
-            controller_changed(id, controller);
-        });
-    } catch (const std::system_error&) {
-        *error = "no thread to watch the controllers with";
+    if (watch_.start([this](const std::string& id,
+                            const watched_controller& controller) { controller_changed(id, controller); },
+                     error) != 0) {
         return -1;
     }
     std::vector<std::string> subscriptions = command_subscriptions(config_.base_topic);
+    // What an earlier run left retained, for controllers gone since.
+    subscriptions.push_back(availability_topic(config_.base_topic, "+"));
     if (!config_.discovery_prefix.empty()) {
         subscriptions.push_back(config_.discovery_prefix + "/status");
     }
@@ -36,6 +55,11 @@ void mqtt_service::stop() {
         stopping_ = true;
         workers.swap(workers_);
     }
+    // Every queue first, so that no output starts its next command while
+    // another's is being waited for.
+    for (auto& entry : workers) {
+        entry.second->drop_waiting();
+    }
     for (auto& entry : workers) {
         entry.second->stop();
     }
@@ -45,13 +69,24 @@ void mqtt_service::stop() {
 
 void mqtt_service::connected() {
     broker_.publish(bridge_availability_topic(config_.base_topic), "online", true);
-    watch_.each(
-        [this](const std::string& id, const watched_controller& controller) { announce(id, controller); });
+    if (!config_.discovery_prefix.empty()) {
+        // The bridge before the devices that name it as their via_device.
+        for (const discovery_message& config :
+             bridge_discovery_messages(config_.discovery_prefix, config_.base_topic, host_name())) {
+            broker_.publish(config.topic, config.payload, true);
+        }
+    }
+    // A controller gone meanwhile has its "offline" retained already, or
+    // finds it in availability_kept(); one forgotten stays forgotten.
+    watch_.each([this](const std::string& id, const watched_controller& controller) {
+        if (controller.present) {
+            announce(id, controller);
+        }
+    });
 }
 
 void mqtt_service::announce(const std::string& id, const watched_controller& controller) {
-    broker_.publish(availability_topic(config_.base_topic, id), controller.present ? "online" : "offline",
-                    true);
+    broker_.publish(availability_topic(config_.base_topic, id), "online", true);
     if (config_.discovery_prefix.empty()) {
         return;
     }
@@ -62,12 +97,31 @@ void mqtt_service::announce(const std::string& id, const watched_controller& con
 }
 
 void mqtt_service::controller_changed(const std::string& id, const watched_controller& controller) {
-    log_line("controller " + id + (controller.present ? " plugged in" : " gone"));
     if (controller.present) {
+        log_line("controller " + id + " plugged in (" + describe(controller.device) + ")");
         announce(id, controller);
     } else {
+        log_line("controller " + id + " gone");
         broker_.publish(availability_topic(config_.base_topic, id), "offline", true);
     }
+}
+
+// A controller that was online when an earlier run ended, and is not here
+// now, would read online for good.
+void mqtt_service::availability_kept(const std::string& topic, std::string_view payload) {
+    const std::string prefix = config_.base_topic + "/";
+    const std::string suffix = "/availability";
+    if (payload != "online" || !topic.starts_with(prefix) || topic.size() <= prefix.size() + suffix.size()) {
+        return;
+    }
+    const std::string id = topic.substr(prefix.size(), topic.size() - prefix.size() - suffix.size());
+    if (id == "bridge") {
+        return;
+    }
+    watch_.when_absent(id, [&] {
+        log_line("controller " + id + " is not here: its availability, kept online, is now offline");
+        broker_.publish(topic, "offline", true);
+    });
 }
 
 void mqtt_service::message(const std::string& topic, std::string_view payload, bool retained) {
@@ -75,6 +129,14 @@ void mqtt_service::message(const std::string& topic, std::string_view payload, b
         // Home Assistant has (re)started and forgotten what was announced.
         if (payload == "online") {
             connected();
+        }
+        return;
+    }
+    if (topic.ends_with("/availability")) {
+        // Only what the broker kept: the rest is this service's own, or
+        // --forget clearing it.
+        if (retained) {
+            availability_kept(topic, payload);
         }
         return;
     }
@@ -86,10 +148,21 @@ void mqtt_service::message(const std::string& topic, std::string_view payload, b
     command(topic, payload);
 }
 
+// Each result is an event, never retained: a client that subscribes and
+// then sends a command takes the first result as its own. The last one is
+// also kept, retained, for Home Assistant's next start, but never for a
+// controller that is not here: nothing is left behind for one that
+// --forget cleared.
+void mqtt_service::publish_result(const std::string& id, int output, const std::string& payload) {
+    broker_.publish(output_topic(config_.base_topic, id, output, "result"), payload, false);
+    watch_.when_present(id, [&] {
+        broker_.publish(output_topic(config_.base_topic, id, output, "last_result"), payload, true);
+    });
+}
+
 void mqtt_service::reject(const std::string& topic, const std::string& id, int output,
                           const std::string& error) {
-    broker_.publish(output_topic(config_.base_topic, id, output, "result"), result_payload(false, error),
-                    false);
+    publish_result(id, output, result_payload(false, error));
     log_command(topic, "", false, error);
 }
 
@@ -128,6 +201,9 @@ void mqtt_service::command(const std::string& topic, std::string_view payload) {
         setup.stale_after = std::chrono::seconds(config_.stale_after_s);
         setup.publish = [this](const std::string& to, const std::string& text, bool retain) {
             broker_.publish(to, text, retain);
+        };
+        setup.publish_result = [this, id = target.id, output = target.output](const std::string& text) {
+            publish_result(id, output, text);
         };
         try {
             worker = std::make_unique<output_worker>(std::move(setup));

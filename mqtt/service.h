@@ -24,15 +24,19 @@ class mqtt_service {
     // Watches the controllers and connects. Returns 0, or -1 with `error`.
     int start(std::string* error);
 
-    // Lets every command under way finish, then says offline and disconnects.
+    // Drops the commands waiting on every output at once (each with its
+    // result), lets the command under way on each finish, then says offline
+    // and disconnects.
     void stop();
 
   private:
     void connected();
     void message(const std::string& topic, std::string_view payload, bool retained);
     void command(const std::string& topic, std::string_view payload);
+    void availability_kept(const std::string& topic, std::string_view payload);
     void controller_changed(const std::string& id, const watched_controller& controller);
     void announce(const std::string& id, const watched_controller& controller);
+    void publish_result(const std::string& id, int output, const std::string& payload);
     void reject(const std::string& topic, const std::string& id, int output, const std::string& error);
 
     const service_config& config_;

@@ -272,6 +272,16 @@ bool hid_get_port(hid_channel channel, std::string* port) {
     return true;
 }
 
+bool hid_get_release(hid_channel channel, std::uint16_t* release) {
+    const auto turn = fake_call();
+    const fake_device* device = device_of(channel);
+    if (device == nullptr || !device->release) {
+        return false;
+    }
+    *release = *device->release;
+    return true;
+}
+
 // Every device of the table is a HID device; any other path does not exist.
 // The device is pinned as the Linux backend pins it: a channel that must be
 // closed, and that takes no write.

@@ -25,7 +25,8 @@ struct fake_device {
     bool manufacturer_fills_buffer = false;                // 512 units, no terminator
     std::optional<std::u16string> product_name;            // nullopt: the query is refused
     std::optional<std::u16string> serial_number;
-    std::string port;  // empty: the platform does not tell
+    std::string port;                      // empty: the platform does not tell
+    std::optional<std::uint16_t> release;  // nullopt: the platform does not tell
     fake_write_mode write_mode = fake_write_mode::accept;
     int writes_before_failure = 0;  // writes accepted before write_mode applies
     int error_code = 31;            // what the platform reports for failures

@@ -6,7 +6,8 @@
 //   device VVVV:PPPP [detail=fail|oom] [open=none|rw-only] [attrs=fail]
 //                    [manufacturer=refuse|fill] [write=refuse|short]
 //                    [after=N] [error=N] [path=FILE] [product=WORD]
-//                    [serial=WORD] [port=WORD] [name=TEXT TO END OF LINE]
+//                    [serial=WORD] [port=WORD] [release=XXXX]
+//                    [name=TEXT TO END OF LINE]
 //
 // detail=fail: the platform does not give the device's path. detail=oom:
 // listing the devices throws std::bad_alloc, as memory running out in the
@@ -15,6 +16,7 @@
 // N writes succeed before write= applies. path=FILE: the device's path, a
 // real file on which the output hold works as on a device node (without it
 // the path names no file, and a run takes no hold). name= must come last.
+// release=XXXX: the release number (bcdDevice) the platform tells, in hex.
 // In name=, product= and serial=, \uXXXX stands for one UTF-16 unit.
 //
 //   hold-wait MS     how long a run waits for another's hold on its output
@@ -100,6 +102,14 @@ bool apply(const std::string& key, const std::string& value, fake_device* d) {
     if (key == "port") {
         d->port = value;
         return !value.empty();
+    }
+    if (key == "release") {
+        std::uint16_t release = 0;
+        if (!parse_hex16(value, &release)) {
+            return false;
+        }
+        d->release = release;
+        return true;
     }
     if (key == "after") {
         return parse_count(value, &d->writes_before_failure);

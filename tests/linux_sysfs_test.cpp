@@ -150,6 +150,25 @@ TEST_F(sysfs_tree, ids_come_from_the_hid_devices_uevent) {
     }
 }
 
+// The release number is the USB device's bcdDevice, as the kernel writes it.
+TEST_F(sysfs_tree, release_is_the_usb_devices_bcd_device) {
+    const std::pair<const char*, int> rows[] = {{"0123\n", 0x0123}, {"ffff", 0xFFFF}, {"\n", -1},
+                                                {"10000\n", -1},    {"01 23\n", -1},  {"-001\n", -1},
+                                                {nullptr, -1}};
+    for (unsigned minor = 0; minor < std::size(rows); ++minor) {
+        const auto [file, expected] = rows[minor];  // no file: nullptr; no release: -1
+        add_hidraw(minor, "4-" + std::to_string(minor), nullptr);
+        if (file != nullptr) {
+            std::ofstream(fs::path(root) / "devices/pci0000:00/usb1" / ("4-" + std::to_string(minor)) /
+                          "bcdDevice")
+                << file;
+        }
+        std::uint16_t release = 0xBEEF;
+        EXPECT_EQ(linux_usb_release(root, 240, minor, &release), expected >= 0) << minor;
+        EXPECT_EQ(release, expected >= 0 ? expected : 0xBEEF) << minor;
+    }
+}
+
 TEST(utf8_to_utf16, never_splits_a_surrogate_pair_at_the_end) {
     std::vector<std::uint16_t> units(3, 0);
     EXPECT_EQ(utf8_to_utf16("ab\xf0\x9f\x93\xba", units), 2U);

@@ -2,6 +2,7 @@
 // controller, a real broker (Debian's mosquitto on a free loopback port), and
 // what a client of that broker and the controller see.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <mosquitto.h>
 #include <netinet/in.h>
@@ -15,6 +16,7 @@
 #include <functional>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <thread>
 
 #include "process_harness.h"
@@ -97,22 +99,41 @@ class observer {
             });
         });
     }
-    // Everything on topics ending in `leaf`, in order.
-    std::vector<seen_message> on(const std::string& leaf) {
+    // Everything on topics ending in `leaf`, in order, from the `from`th
+    // message on; with `cleared`, the empty payloads of clearings too.
+    std::vector<seen_message> on(const std::string& leaf, std::size_t from = 0, bool cleared = true) {
         const std::lock_guard<std::mutex> guard(lock_);
         std::vector<seen_message> found;
-        for (const seen_message& m : seen_) {
-            if (m.topic.size() >= leaf.size() && m.topic.ends_with(leaf)) {
-                found.push_back(m);
+        for (std::size_t i = from; i < seen_.size(); ++i) {
+            if (seen_[i].topic.ends_with(leaf) && (cleared || !seen_[i].payload.empty())) {
+                found.push_back(seen_[i]);
             }
         }
         return found;
     }
+    std::size_t count() {
+        const std::lock_guard<std::mutex> guard(lock_);
+        return seen_.size();
+    }
+    // Returns once everything the broker took before now has come.
+    void sync() {
+        const std::string marker = std::to_string(++syncs_);
+        publish("test/end", marker);
+        wait_for("test/end", marker);
+    }
+    // Whether anything ending in `leaf` came after the last `topic` `payload`.
+    bool after(const std::string& topic, const std::string& payload, const std::string& leaf) {
+        const std::lock_guard<std::mutex> guard(lock_);
+        const auto last = std::find_if(seen_.rbegin(), seen_.rend(), [&](const seen_message& m) {
+            return m.topic == topic && m.payload == payload;
+        });
+        return std::any_of(seen_.rbegin(), last,
+                           [&](const seen_message& m) { return m.topic.ends_with(leaf); });
+    }
     // What the broker keeps retained: all of it arrives before a message
     // published after subscribing.
     std::map<std::string, std::string> retained() {
-        publish("test/end", "");
-        wait_for("test/end", "");
+        sync();
         const std::lock_guard<std::mutex> guard(lock_);
         std::map<std::string, std::string> kept;
         for (const seen_message& m : seen_) {
@@ -129,6 +150,7 @@ class observer {
     std::mutex lock_;
     std::condition_variable changed_;
     std::vector<seen_message> seen_;
+    int syncs_ = 0;
 };
 
 // Debian's mosquitto on a loopback port, with nothing kept across restarts.
@@ -164,13 +186,19 @@ struct broker_process {
     }
 };
 
-const std::string controller = "device 6666:f100 serial=TV1 port=1-2 product=Box name=Tavo Ltd\n";
+// In a scenario, the path of a file that stands for the first controller's
+// node: another run can hold its outputs, as tavoctl holds them.
+const std::string device_file_marker = "{device-file}";
+const std::string controller =
+    "device 6666:f100 serial=TV1 port=1-2 product=Box release=0123 path=" + device_file_marker +
+    " name=Tavo Ltd\n";
 const std::string base = "tavoctl/TV1/";
 
 std::string cmd(int output, std::uint16_t code) {
     return command_report_text(0, output, code);
 }
 const std::string ok = R"({"ok":true})";
+using messages = std::vector<std::pair<std::string, std::string>>;  // topic, payload
 std::string failed(const std::string& error) {
     return json{{"ok", false}, {"error", error}}.dump();
 }
@@ -178,21 +206,36 @@ std::string failed(const std::string& error) {
 enum class ending {
     term,            // SIGTERM once every result is in: offline, status 0
     term_in_pause,   // SIGTERM while the channel change waits before 'Backup'
+    term_held,       // SIGTERM while another run holds the outputs (see held_until)
     kill,            // SIGKILL: the broker publishes the will
     broker_restart,  // the broker goes and comes back empty: all is published again
     broker_late      // the broker comes only after the service has found it absent
 };
 
+// A controller's two outputs work side by side: `reports` are compared
+// controller by controller and output by output, `results` topic by topic
+// (in the order of the topics' names), each in its own order.
 struct mqtt_case {
     const char* name;
-    std::vector<std::pair<std::string, std::string>> commands;  // topic, payload; in order
-    std::vector<std::string> reports;                           // what the controller received
-    std::vector<std::string> results;                           // every result published, in order
-    std::string config = {};                                    // lines added to the service's file
-    std::vector<std::pair<std::string, std::string>> retained_commands =
-        {};  // on the broker before the start
+    std::vector<std::pair<std::string, std::string>> commands = {};  // topic, payload; in order
+    std::vector<std::string> reports = {};                           // what the controllers received
+    std::vector<std::string> results = {};                           // every result published
+    std::string config = {};                                         // lines added to the service's file
+    // Retained on the broker before the start, as by a client or an
+    // earlier run.
+    std::vector<std::pair<std::string, std::string>> retained_commands = {};
     ending end = ending::term;
-    std::map<std::string, std::string> kept = {};  // retained at the end, among others
+    std::map<std::string, std::string> kept = {};  // retained at the end, among others ("<none>": not)
+    std::string scenario = controller;             // the fake's controllers
+    std::vector<std::string> ids = {"TV1"};        // their ids: each reads online before the commands
+    // > 0: another run holds both outputs of the first controller from
+    // before the commands until this many results are in.
+    std::size_t held_until = 0;
+    std::size_t signal_after = 0;  // ending::term_held: SIGTERM once this many results are in
+    // Once the commands are published: tavoctl-mqtt --forget `forget`, and
+    // what it says and how it ends.
+    std::string forget = {};
+    process_result forgot = {};
 };
 
 void PrintTo(const mqtt_case& c, std::ostream* os) {
@@ -204,8 +247,15 @@ struct service_process {
     std::string dir = make_scratch_dir();
     running_process process;
 
-    service_process(const broker_process& broker, const std::string& config) {
-        write_file(dir + "/scenario", controller);
+    service_process(const broker_process& broker, const std::string& config,
+                    const std::string& scenario = controller) {
+        std::string devices = scenario;
+        for (auto at = devices.find(device_file_marker); at != std::string::npos;
+             at = devices.find(device_file_marker)) {
+            devices.replace(at, device_file_marker.size(), device_file());
+        }
+        write_file(device_file(), "");
+        write_file(dir + "/scenario", devices);
         write_file(dir + "/log", "");
         write_file(dir + "/mqtt.conf",
                    "host = 127.0.0.1\nport = " + std::to_string(broker.port) + "\n" + config);
@@ -227,7 +277,42 @@ struct service_process {
     service_process(const service_process&) = delete;
     service_process& operator=(const service_process&) = delete;
 
+    std::string device_file() const { return dir + "/hidraw"; }
+    // Waits until `count` commands wait for the hold on the device file: a
+    // run opens the node for writing (listing opens it read-write) before
+    // it takes its output's hold.
+    bool waiting_for_the_hold(std::size_t count) const {
+        const std::string proc = "/proc/" + std::to_string(process.id);
+        for (int attempt = 0; attempt < 4000; ++attempt, std::this_thread::sleep_for(5ms)) {
+            std::size_t writers = 0;
+            std::error_code error;
+            for (const auto& fd : std::filesystem::directory_iterator(proc + "/fd", error)) {
+                const std::string info = read_file(proc + "/fdinfo/" + fd.path().filename().string());
+                const auto flags = info.find("flags:");
+                writers += std::filesystem::read_symlink(fd.path(), error) == device_file() &&
+                           flags != std::string::npos &&
+                           (std::stoul(info.substr(flags + 6), nullptr, 8) & O_ACCMODE) == O_WRONLY;
+            }
+            if (writers >= count) {
+                return true;
+            }
+        }
+        return false;
+    }
     void signal(int number) const { kill(static_cast<pid_t>(process.id), number); }
+    // The same program, as the user runs it with `args` beside the service.
+    process_result run(const std::vector<std::string>& args) const {
+        process_request request;
+        request.program = TAVOCTL_MQTT_FAKE;
+        request.args = {"--config", dir + "/mqtt.conf"};
+        request.args.insert(request.args.end(), args.begin(), args.end());
+        request.env = {{"TAVO_FAKE_SCENARIO", dir + "/scenario"}};
+        request.scratch_dir = make_scratch_dir();
+        process_result result = run_process(request);
+        std::error_code ignored;
+        std::filesystem::remove_all(request.scratch_dir, ignored);
+        return result;
+    }
     process_result finish() {
         process_result result = finish_process(&process);
         process.id = -1;
@@ -242,6 +327,38 @@ struct service_process {
     }
 };
 
+// Another run's hold on both outputs of the controller at `path`, as
+// tavoctl takes it: a lock on one byte per output of its node, for as long
+// as the descriptor is open.
+struct output_holder {
+    int fd;
+    explicit output_holder(const std::string& path) : fd(open(path.c_str(), O_RDWR | O_CLOEXEC)) {
+        struct flock bytes {};
+        bytes.l_type = F_WRLCK;
+        bytes.l_len = 2;  // from byte 0 (SEEK_SET)
+        if (fd < 0 || fcntl(fd, F_OFD_SETLK, &bytes) != 0) {
+            throw std::runtime_error("cannot hold the outputs of " + path);
+        }
+    }
+    ~output_holder() { close(fd); }
+    output_holder(const output_holder&) = delete;
+    output_holder& operator=(const output_holder&) = delete;
+};
+
+// Each controller's reports output by output, each output's in order. A
+// report's first byte after the ID is 0x30 + output for a code, 0x73 or
+// 0x75 + output for the setup's two.
+std::vector<std::string> by_output(std::vector<std::string> reports) {
+    const auto output_of = [](const std::string& report) {
+        const auto first = std::stoul(report.substr(report.find(':') + 5, 2), nullptr, 16);
+        return report.substr(0, report.find(':')) +
+               (first == 0x31 || first == 0x74 || first == 0x76 ? "1" : "0");
+    };
+    std::stable_sort(reports.begin(), reports.end(),
+                     [&](const std::string& a, const std::string& b) { return output_of(a) < output_of(b); });
+    return reports;
+}
+
 class mqtt_service : public testing::TestWithParam<mqtt_case> {};
 
 TEST_P(mqtt_service, behaves_exactly) {
@@ -250,7 +367,7 @@ TEST_P(mqtt_service, behaves_exactly) {
     std::unique_ptr<service_process> late_service;
     if (c.end == ending::broker_late) {
         broker.stop();
-        late_service = std::make_unique<service_process>(broker, c.config);
+        late_service = std::make_unique<service_process>(broker, c.config, c.scenario);
         const std::string said = late_service->dir + "/stderr";
         for (int i = 0; i < 2000 && read_file(said).find("trying again") == std::string::npos; ++i) {
             std::this_thread::sleep_for(5ms);
@@ -262,29 +379,75 @@ TEST_P(mqtt_service, behaves_exactly) {
         watcher->publish(topic, payload, true);
         ASSERT_TRUE(watcher->wait_for(topic, payload));
     }
+    // The service's results, not what was retained before it started.
+    const std::size_t start = watcher->count();
     std::unique_ptr<service_process> started =
-        late_service ? std::move(late_service) : std::make_unique<service_process>(broker, c.config);
+        late_service ? std::move(late_service)
+                     : std::make_unique<service_process>(broker, c.config, c.scenario);
     service_process& service = *started;
     ASSERT_TRUE(watcher->wait_for("tavoctl/bridge/availability", "online"));
-    ASSERT_TRUE(watcher->wait_for(base + "availability", "online"));
+    for (const std::string& id : c.ids) {
+        ASSERT_TRUE(watcher->wait_for("tavoctl/" + id + "/availability", "online")) << id;
+    }
+    const auto results_in = [&](std::size_t count) {
+        return watcher->wait_until([&](const std::vector<seen_message>& seen) {
+            return static_cast<std::size_t>(std::count_if(seen.begin() + static_cast<std::ptrdiff_t>(start),
+                                                          seen.end(), [](const seen_message& m) {
+                                                              return m.topic.ends_with("/result") &&
+                                                                     !m.payload.empty();
+                                                          })) >= count;
+        });
+    };
 
+    // With a hold, the first command of each output (BASE/ID/N) goes first,
+    // and the rest once each of those waits for the hold: they queue behind.
+    std::unique_ptr<output_holder> holder;
+    if (c.held_until > 0) {
+        holder = std::make_unique<output_holder>(service.device_file());
+    }
+    std::set<std::string> outputs;
+    messages later;
     for (const auto& [topic, payload] : c.commands) {
+        if (outputs.insert(topic.substr(0, topic.find('/', topic.find('/') + 1) + 2)).second || !holder) {
+            watcher->publish(topic, payload);
+        } else {
+            later.emplace_back(topic, payload);
+        }
+    }
+    EXPECT_TRUE(!holder || service.waiting_for_the_hold(outputs.size()));
+    for (const auto& [topic, payload] : later) {
         watcher->publish(topic, payload);
     }
+    if (!c.forget.empty()) {
+        const process_result forgot = service.run({"--forget", c.forget});
+        EXPECT_EQ(forgot.out, c.forgot.out);
+        EXPECT_EQ(forgot.err, c.forgot.err);
+        EXPECT_EQ(forgot.status, c.forgot.status);
+    }
     if (c.end == ending::term_in_pause) {
-        // All but 'Backup' sent: the pause has begun.
-        for (int i = 0; i < 4000 && service.reports().size() + 1 < c.reports.size(); ++i) {
+        // All but the 'Backup's sent: the pause has begun.
+        const auto backups = static_cast<std::size_t>(
+            std::count_if(c.reports.begin(), c.reports.end(),
+                          [](const std::string& r) { return r.find(" 00 83 ") != std::string::npos; }));
+        for (int i = 0; i < 4000 && service.reports().size() + backups < c.reports.size(); ++i) {
             std::this_thread::sleep_for(5ms);
         }
         service.signal(SIGTERM);
     }
-    watcher->wait_until([&](const std::vector<seen_message>& seen) {
-        return std::count_if(seen.begin(), seen.end(), [](const seen_message& m) {
-                   return m.topic.ends_with("/result");
-               }) >= static_cast<long>(c.results.size());
-    });
+    if (c.end == ending::term_held) {
+        EXPECT_TRUE(results_in(c.signal_after));
+        service.signal(SIGTERM);
+    }
+    if (holder) {
+        EXPECT_TRUE(results_in(c.held_until));
+        holder.reset();
+    }
+    results_in(c.results.size());
+    std::vector<seen_message> result_messages = watcher->on("/result", start, false);
+    std::stable_sort(result_messages.begin(), result_messages.end(),
+                     [](const seen_message& a, const seen_message& b) { return a.topic < b.topic; });
     std::vector<std::string> results;
-    for (const seen_message& m : watcher->on("/result")) {
+    for (const seen_message& m : result_messages) {
         results.push_back(m.payload);
     }
     EXPECT_EQ(results, c.results);
@@ -303,18 +466,29 @@ TEST_P(mqtt_service, behaves_exactly) {
         }));
     }
     if (!c.kept.empty()) {
+        for (const auto& [topic, payload] : c.kept) {
+            if (payload != "<none>") {
+                watcher->wait_for(topic, payload);  // published by now, if ever
+            }
+        }
         observer late(broker.port);
         const std::map<std::string, std::string> kept = late.retained();
         for (const auto& [topic, payload] : c.kept) {
             EXPECT_EQ(kept.count(topic) != 0 ? kept.at(topic) : "<none>", payload) << topic;
         }
     }
-    service.signal(c.end == ending::kill ? SIGKILL : SIGTERM);
-    // Said by the service itself, or by the broker for a service killed.
+    if (c.end != ending::term_held) {
+        service.signal(c.end == ending::kill ? SIGKILL : SIGTERM);
+    }
+    // Said by the service itself, or by the broker for a service killed,
+    // and after every result.
     EXPECT_TRUE(watcher->wait_for("tavoctl/bridge/availability", "offline"));
     const process_result ended = service.finish();
+    watcher->sync();
+    EXPECT_FALSE(watcher->after("tavoctl/bridge/availability", "offline", "/result"))
+        << "a result after offline";
     EXPECT_EQ(ended.status, c.end == ending::kill ? -1 : 0) << ended.err;
-    EXPECT_EQ(service.reports(), c.reports);
+    EXPECT_EQ(by_output(service.reports()), by_output(c.reports));
 }
 
 std::string case_name(const testing::TestParamInfo<mqtt_case>& param_info) {
@@ -338,7 +512,42 @@ const std::vector<std::uint8_t> setup_a1 = {0x00, 0x74, 0x4B, 0x96, 0x96, 0x05, 
 const std::vector<std::uint8_t> setup_b1 = {0x00, 0x76, 0x01, 0x7A, 0x7A, 0x7A, 0x7A, 0x7A, 0x7A};
 const std::string no_pause = "pause = 0\n";
 
-// One row per command topic, then what is refused, then how the service ends.
+std::vector<std::string> operator+(std::vector<std::string> first, const std::vector<std::string>& second) {
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
+messages operator+(messages first, const messages& second) {
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
+std::vector<std::string> times(std::size_t count, const std::string& one) {
+    return std::vector<std::string>(count, one);
+}
+messages repeated(std::size_t count, const std::string& topic, const std::string& payload) {
+    return messages(count, {topic, payload});
+}
+
+const std::string refused_full = failed("refused: 16 commands wait for this output already");
+const std::string dropped = failed("dropped: the service is stopping");
+const std::string empty_payload = failed("an empty payload: nothing sent");
+// One output's results: 16 wait behind a change and the next is refused;
+// SIGTERM drops those waiting, and the change goes on.
+const std::vector<std::string> full_queue_stopped =
+    std::vector<std::string>{refused_full} + times(16, dropped) + std::vector<std::string>{ok};
+
+// What an earlier run, and a second host with its own base topic, left
+// retained of a controller gone since.
+const messages gone_controller = {{"homeassistant/text/tavoctl_GONE/output0_channel/config", "{}"},
+                                  {"homeassistant/text/other_GONE/output0_channel/config", "{}"},
+                                  {"tavoctl/GONE/availability", "offline"},
+                                  {"tavoctl/GONE/0/channel", "12"},
+                                  {"tavoctl/GONE/1/last_result", ok},
+                                  {"tavoctl/GONE/0/key/set", "1"}};
+
+// One row per command topic, then what is refused, then how the service ends;
+// then whole payloads, ids, what is refused or dropped while another run
+// holds the outputs, and what a later start and --forget make of what the
+// broker kept.
 INSTANTIATE_TEST_SUITE_P(
     topics, mqtt_service,
     testing::Values(mqtt_case{"channel_tavo",
@@ -447,66 +656,217 @@ INSTANTIATE_TEST_SUITE_P(endings, mqtt_service,
                                        ending::broker_late}),
                          case_name);
 
+// A key's name in any letter case, one line end dropped (mosquitto_pub -l
+// and -s add one); anything more than a command refused. A result is an
+// event; the last one is kept for Home Assistant.
+INSTANTIATE_TEST_SUITE_P(
+    payloads, mqtt_service,
+    testing::Values(
+        mqtt_case{"key_names_in_any_case_and_a_line_end",
+                  {{base + "0/key/set", "Backup"},
+                   {base + "0/key/set", "backup"},
+                   {base + "1/key/set", "5\n"},
+                   {base + "0/key/set", "tAvO\r\n"},
+                   {base + "0/channel/set", "12\n"}},
+                  std::vector<std::string>{cmd(0, 0x0083), cmd(0, 0x0083), cmd(1, 0x0C05), cmd(0, 0x0080)} +
+                      channel_reports(0, 0x0000, "12"),
+                  {ok, ok, ok, ok, ok},
+                  no_pause + "output1_box = tavo+\n",
+                  {},
+                  ending::term,
+                  {{base + "0/channel", "12"}, {base + "0/last_result", ok}, {base + "0/result", "<none>"}}},
+        mqtt_case{"key_that_is_more_than_a_code",
+                  {{base + "0/key/set", "Enter"},
+                   {base + "0/key/set", "0C03junk"},
+                   {base + "0/key/set", "Backup now"},
+                   {base + "0/key/set", "7\n\n"}},
+                  {},
+                  {failed("Invalid command code: 'Enter'"), failed("Invalid command code: '0C03junk'"),
+                   failed("Invalid command code: 'Backup now'"), failed("Invalid command code: '7\n'")}}),
+    case_name);
+
+// Two controllers that would share a name: a serial that is the other's
+// port, and one serial on two.
+INSTANTIATE_TEST_SUITE_P(
+    ids, mqtt_service,
+    testing::Values(
+        mqtt_case{.name = "ids_serial_against_port",
+                  .commands = {{"tavoctl/1-2/0/key/set", "1"}, {"tavoctl/1-2_2/0/key/set", "2"}},
+                  .reports = {command_report_text(0, 0, 1), command_report_text(1, 0, 2)},
+                  .results = {ok, ok},
+                  .scenario = "device 6666:f100 serial=1-2 port=1-1\ndevice 6666:f100 port=1-2\n",
+                  .ids = {"1-2", "1-2_2"}},
+        mqtt_case{.name = "ids_one_serial_on_two",
+                  .commands = {{"tavoctl/X_1-3/1/key/set", "3"}, {"tavoctl/X_1-1_4/1/key/set", "4"}},
+                  .reports = {command_report_text(0, 1, 4), command_report_text(1, 1, 3)},
+                  .results = {ok, ok},
+                  .scenario = "device 6666:f100 serial=X port=1-1.4\ndevice 6666:f100 serial=X port=1-3\n",
+                  .ids = {"X_1-1_4", "X_1-3"}}),
+    case_name);
+
+// While another run holds the outputs: empty payloads refused (never the
+// channel kept), 16 commands waiting behind the one under way and the next
+// refused at once; and SIGTERM with both queues full, which drops every
+// waiting command at once while the changes under way go on, then offline.
+INSTANTIATE_TEST_SUITE_P(
+    held, mqtt_service,
+    testing::Values(mqtt_case{.name = "empty_payloads",
+                              .commands = {{base + "0/channel/set", "7"},
+                                           {base + "0/channel/set", ""},
+                                           {base + "0/channel/set", "\r\n"},
+                                           {base + "0/key/set", ""},
+                                           {base + "0/setup/set", ""}},
+                              .reports = channel_reports(0, 0x0000, "7"),
+                              .results = {empty_payload, empty_payload, empty_payload, empty_payload, ok},
+                              .config = no_pause,
+                              .kept = {{base + "0/channel", "7"}},
+                              .held_until = 4},
+                    mqtt_case{.name = "queue_bound",
+                              .commands = repeated(18, base + "0/key/set", "1"),
+                              .reports = times(17, cmd(0, 0x0001)),
+                              .results = std::vector<std::string>{refused_full} + times(17, ok),
+                              .held_until = 1},
+                    mqtt_case{.name = "sigterm_with_both_queues_full",
+                              .commands = repeated(18, base + "0/channel/set", "1") +
+                                          repeated(18, base + "1/channel/set", "2"),
+                              .reports = channel_reports(0, 0x0000, "1") + channel_reports(1, 0x0000, "2"),
+                              .results = full_queue_stopped + full_queue_stopped,
+                              .config = no_pause,
+                              .end = ending::term_held,
+                              .held_until = 34,
+                              .signal_after = 2}),
+    case_name);
+
+// Stopped, a controller unplugged, started again: the availability the
+// broker kept online turns offline (another base topic's is another
+// service's). --forget clears what is kept of a controller gone for good;
+// the retained command it clears is refused, and leaves no result behind.
+INSTANTIATE_TEST_SUITE_P(
+    restarts, mqtt_service,
+    testing::Values(
+        mqtt_case{.name = "restarted_with_a_controller_gone",
+                  .retained_commands = {{"tavoctl/GONE/availability", "online"},
+                                        {"other/GONE/availability", "online"}},
+                  .kept = {{"tavoctl/GONE/availability", "offline"},
+                           {"other/GONE/availability", "online"},
+                           {base + "availability", "online"}}},
+        mqtt_case{.name = "forget_a_controller_gone",
+                  .results = {failed("unable to find tavo controller GONE")},
+                  .retained_commands = gone_controller,
+                  .kept = {{"homeassistant/text/tavoctl_GONE/output0_channel/config", "<none>"},
+                           {"homeassistant/text/other_GONE/output0_channel/config", "{}"},
+                           {"tavoctl/GONE/availability", "<none>"},
+                           {"tavoctl/GONE/0/channel", "<none>"},
+                           {"tavoctl/GONE/0/result", "<none>"},
+                           {"tavoctl/GONE/0/last_result", "<none>"},
+                           {"tavoctl/GONE/1/last_result", "<none>"},
+                           {"tavoctl/GONE/0/key/set", "<none>"},
+                           {base + "availability", "online"}},
+                  .forget = "GONE",
+                  .forgot = {0,
+                             "cleared homeassistant/text/tavoctl_GONE/output0_channel/config\n"
+                             "cleared tavoctl/GONE/0/channel\n"
+                             "cleared tavoctl/GONE/0/key/set\n"
+                             "cleared tavoctl/GONE/1/last_result\n"
+                             "cleared tavoctl/GONE/availability\n",
+                             ""}},
+        mqtt_case{
+            .name = "forget_refuses_a_controller_online",
+            .kept = {{base + "availability", "online"}},
+            .forget = "TV1",
+            .forgot = {1, "", "tavoctl-mqtt: controller TV1 is online: unplug it before forgetting it\n"}}),
+    case_name);
+
 struct discovery_field {
-    std::string config;   // COMPONENT/OBJECT under homeassistant/.../tavoctl_TV1/
+    std::string config;   // COMPONENT/NODE/OBJECT under homeassistant/
     std::string pointer;  // a JSON pointer into it
-    json value;
+    json value;           // null: not there
 };
 
 const json both_available =
     json::array({{{"topic", "tavoctl/bridge/availability"}}, {{"topic", "tavoctl/TV1/availability"}}});
 
-// Home Assistant's MQTT text, button and sensor as documented: what each
-// entity must say for Home Assistant to make it part of the controller's
-// device, send to the right topic, and show it unavailable with the bridge
-// or the controller.
+std::string host_name() {
+    char host[256] = {};
+    gethostname(host, sizeof host - 1);
+    return host;
+}
+
+// Home Assistant's MQTT text, button, sensor and binary_sensor as
+// documented: what each entity must say for Home Assistant to make it part
+// of the controller's device behind the service's own, send to the right
+// topic, and show it unavailable with the bridge or the controller. Two
+// services on one broker: tavoctl (TV1 with a release number, and one on
+// port 1-3 that tells neither release nor serial) and home/tv (TV1 too).
 const std::vector<discovery_field> discovery_fields = {
-    {"text/output0_channel", "/unique_id", "tavoctl_TV1_output0_channel"},
-    {"text/output0_channel", "/command_topic", "tavoctl/TV1/0/channel/set"},
-    {"text/output0_channel", "/state_topic", "tavoctl/TV1/0/channel"},
-    {"text/output0_channel", "/pattern", "[0-9]*"},
-    {"text/output0_channel", "/min", 0},
-    {"text/output0_channel", "/max", 64},
-    {"text/output0_channel", "/availability", both_available},
-    {"text/output0_channel", "/availability_mode", "all"},
-    {"text/output0_channel", "/device/identifiers", json::array({"tavoctl_TV1"})},
-    {"text/output0_channel", "/device/manufacturer", "Tavo Ltd"},
-    {"text/output0_channel", "/device/model", "Box"},
-    {"text/output0_channel", "/device/serial_number", "TV1"},
-    {"text/output1_channel", "/command_topic", "tavoctl/TV1/1/channel/set"},
-    {"button/output0_tavo", "/command_topic", "tavoctl/TV1/0/key/set"},
-    {"button/output0_tavo", "/payload_press", "TAVO"},
-    {"button/output1_backup", "/payload_press", "BACKUP"},
-    {"button/output1_backup", "/unique_id", "tavoctl_TV1_output1_backup"},
-    {"button/output1_setup", "/command_topic", "tavoctl/TV1/1/setup/set"},
-    {"button/output1_setup", "/availability_mode", "all"},
-    {"sensor/output1_result", "/state_topic", "tavoctl/TV1/1/result"},
-    {"sensor/output1_result", "/json_attributes_topic", "tavoctl/TV1/1/result"},
-    {"sensor/output1_result", "/value_template", "{{ 'ok' if value_json.ok else 'failed' }}"},
-    {"sensor/output1_result", "/device/identifiers", json::array({"tavoctl_TV1"})},
+    {"text/tavoctl_TV1/output0_channel", "/unique_id", "tavoctl_TV1_output0_channel"},
+    {"text/tavoctl_TV1/output0_channel", "/command_topic", "tavoctl/TV1/0/channel/set"},
+    {"text/tavoctl_TV1/output0_channel", "/state_topic", "tavoctl/TV1/0/channel"},
+    {"text/tavoctl_TV1/output0_channel", "/pattern", "^[0-9]+$"},
+    {"text/tavoctl_TV1/output0_channel", "/min", 1},
+    {"text/tavoctl_TV1/output0_channel", "/max", 64},
+    {"text/tavoctl_TV1/output0_channel", "/availability", both_available},
+    {"text/tavoctl_TV1/output0_channel", "/entity_category", json()},
+    {"text/tavoctl_TV1/output0_channel", "/device/identifiers", json::array({"tavoctl_TV1"})},
+    {"text/tavoctl_TV1/output0_channel", "/device/manufacturer", "Tavo Ltd"},
+    {"text/tavoctl_TV1/output0_channel", "/device/model", "Box"},
+    {"text/tavoctl_TV1/output0_channel", "/device/serial_number", "TV1"},
+    {"text/tavoctl_TV1/output0_channel", "/device/sw_version", "1.23"},
+    {"text/tavoctl_TV1/output0_channel", "/device/via_device", "tavoctl_bridge"},
+    {"text/tavoctl_TV1/output0_channel", "/origin/sw_version", TAVOCTL_VERSION},
+    {"text/tavoctl_TV1/output0_channel", "/origin/support_url", TAVOCTL_SUPPORT_URL},
+    {"text/tavoctl_TV1/output1_channel", "/command_topic", "tavoctl/TV1/1/channel/set"},
+    {"button/tavoctl_TV1/output0_tavo", "/command_topic", "tavoctl/TV1/0/key/set"},
+    {"button/tavoctl_TV1/output0_tavo", "/payload_press", "TAVO"},
+    {"button/tavoctl_TV1/output1_backup", "/payload_press", "BACKUP"},
+    {"button/tavoctl_TV1/output1_backup", "/unique_id", "tavoctl_TV1_output1_backup"},
+    {"button/tavoctl_TV1/output1_setup", "/command_topic", "tavoctl/TV1/1/setup/set"},
+    {"button/tavoctl_TV1/output1_setup", "/availability_mode", "all"},
+    {"button/tavoctl_TV1/output1_setup", "/entity_category", "config"},
+    {"sensor/tavoctl_TV1/output1_result", "/state_topic", "tavoctl/TV1/1/last_result"},
+    {"sensor/tavoctl_TV1/output1_result", "/json_attributes_topic", "tavoctl/TV1/1/last_result"},
+    {"sensor/tavoctl_TV1/output1_result", "/value_template", "{{ 'ok' if value_json.ok else 'failed' }}"},
+    {"sensor/tavoctl_TV1/output1_result", "/device/identifiers", json::array({"tavoctl_TV1"})},
+    {"sensor/tavoctl_TV1/output1_result", "/entity_category", "diagnostic"},
+    {"text/tavoctl_1-3/output0_channel", "/device/identifiers", json::array({"tavoctl_1-3"})},
+    {"text/tavoctl_1-3/output0_channel", "/device/serial_number", json()},
+    {"text/tavoctl_1-3/output0_channel", "/device/sw_version", json()},
+    {"binary_sensor/tavoctl_bridge/connectivity", "/device_class", "connectivity"},
+    {"binary_sensor/tavoctl_bridge/connectivity", "/entity_category", "diagnostic"},
+    {"binary_sensor/tavoctl_bridge/connectivity", "/state_topic", "tavoctl/bridge/availability"},
+    {"binary_sensor/tavoctl_bridge/connectivity", "/availability", json()},
+    {"binary_sensor/tavoctl_bridge/connectivity", "/device/identifiers", json::array({"tavoctl_bridge"})},
+    {"binary_sensor/tavoctl_bridge/connectivity", "/device/name", "tavoctl-mqtt on " + host_name()},
+    {"text/home-2ftv_TV1/output0_channel", "/unique_id", "home-2ftv_TV1_output0_channel"},
+    {"text/home-2ftv_TV1/output0_channel", "/command_topic", "home/tv/TV1/0/channel/set"},
+    {"text/home-2ftv_TV1/output0_channel", "/device/via_device", "home-2ftv_bridge"},
+    {"text/home-2ftv_TV1/output0_channel", "/availability",
+     json::array({{{"topic", "home/tv/bridge/availability"}}, {{"topic", "home/tv/TV1/availability"}}})},
+    {"binary_sensor/home-2ftv_bridge/connectivity", "/state_topic", "home/tv/bridge/availability"},
 };
 
 TEST(mqtt_discovery, configs_say_what_home_assistant_reads) {
     broker_process broker;
     observer watcher(broker.port);
-    service_process service(broker, "");
-    ASSERT_TRUE(watcher.wait_for("tavoctl/TV1/availability", "online"));
+    service_process service(broker, "", controller + "device 6666:f100 port=1-3\n");
+    service_process second_host(broker, "base_topic = home/tv\nclient_id = second\n");
     ASSERT_TRUE(watcher.wait_until([](const std::vector<seen_message>& seen) {
         return std::count_if(seen.begin(), seen.end(),
-                             [](const seen_message& m) { return m.topic.ends_with("/config"); }) >= 10;
+                             [](const seen_message& m) { return m.topic.ends_with("/config"); }) >= 32;
     }));
     observer late(broker.port);
     const std::map<std::string, std::string> kept = late.retained();
     for (const discovery_field& field : discovery_fields) {
-        const std::string topic = "homeassistant/" + field.config.substr(0, field.config.find('/')) +
-                                  "/tavoctl_TV1" + field.config.substr(field.config.find('/')) + "/config";
+        const std::string topic = "homeassistant/" + field.config + "/config";
         ASSERT_EQ(kept.count(topic), 1U) << topic << " is not retained";
         const json config = json::parse(kept.at(topic));
         EXPECT_EQ(config.value(json::json_pointer(field.pointer), json()), field.value)
             << topic << field.pointer;
     }
-    service.signal(SIGTERM);
-    EXPECT_EQ(service.finish().status, 0);
+    for (service_process* running : {&service, &second_host}) {
+        running->signal(SIGTERM);
+        EXPECT_EQ(running->finish().status, 0);
+    }
 }
 
 }  // namespace

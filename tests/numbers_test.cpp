@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "vocabulary/keys.h"
+
 namespace {
 
 // Wherever sscanf("%x") reads a value that fits 16 bits without wrapping,
@@ -49,6 +51,46 @@ TEST(read_command_code, rejects_what_does_not_fit_or_does_not_convert) {
         std::uint16_t code = 0xBEEF;
         EXPECT_FALSE(read_command_code(text, &code)) << "'" << text << "'";
         EXPECT_EQ(code, 0xBEEF) << "'" << text << "' must leave the code untouched";
+    }
+}
+
+// A message's code is its whole text: what read_command_code would read
+// from the front of it is not enough.
+TEST(read_whole_command_code, takes_only_the_whole_text_as_a_code) {
+    struct row {
+        const char* text;
+        int code;  // -1: rejected
+    };
+    const row rows[] = {{"0C03", 0x0C03}, {"0xc03", 0x0C03}, {"0XFFFF", 0xFFFF}, {"0000000000ff", 0xFF},
+                        {"7", 7},         {"0", 0},          {"0C03junk", -1},   {"E", 0xE},
+                        {"Enter", -1},    {"Backup", -1},    {" 12", -1},        {"12 ", -1},
+                        {"5\n", -1},      {"+5", -1},        {"-0", -1},         {"0x", -1},
+                        {"0xg", -1},      {"", -1},          {"10000", -1},      {"0x10000", -1},
+                        {"0x0x1", -1},    {"0001FFFF", -1}};
+    std::uint16_t code = 0xBEEF;
+    EXPECT_FALSE(read_whole_command_code(std::string_view("12\0", 3), &code));  // no NUL either
+    for (const auto& r : rows) {
+        code = 0xBEEF;
+        EXPECT_EQ(read_whole_command_code(r.text, &code), r.code >= 0) << "'" << r.text << "'";
+        EXPECT_EQ(code, r.code >= 0 ? r.code : 0xBEEF) << "'" << r.text << "'";
+    }
+}
+
+// Every key's name, in any letter case, and nothing else.
+TEST(find_box_key, names_a_key_in_any_letter_case) {
+    struct row {
+        const char* text;
+        int number;  // -1: no key
+    };
+    const row rows[] = {{"Tavo", 0x80},     {"TAVO", 0x80},   {"tavo", 0x80},   {"tAvO", 0x80},
+                        {"Backup", 0x83},   {"backup", 0x83}, {"BACKUP", 0x83}, {"5", 5},
+                        {"0", 0},           {"Backup ", -1},  {" Tavo", -1},    {"Back", -1},
+                        {"Backups", -1},    {"10", -1},       {"", -1},         {"TAVO\n", -1},
+                        {"Tav\xC3\xB6", -1}};
+    for (const auto& r : rows) {
+        std::uint16_t number = 0xBEEF;
+        EXPECT_EQ(find_box_key(r.text, &number), r.number >= 0) << "'" << r.text << "'";
+        EXPECT_EQ(number, r.number >= 0 ? r.number : 0xBEEF) << "'" << r.text << "'";
     }
 }
 

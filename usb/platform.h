@@ -58,6 +58,10 @@ bool hid_get_serial(hid_channel channel, std::span<std::uint16_t> units);
 // platform does not tell.
 bool hid_get_port(hid_channel channel, std::string* port);
 
+// The device's release number (USB's bcdDevice). Returns false where the
+// platform does not tell.
+bool hid_get_release(hid_channel channel, std::uint16_t* release);
+
 // What a device path given by the user names, looked up once and judged
 // without opening it: opening some devices has effects of its own (a
 // watchdog starts counting), and opening a FIFO waits for its other end.

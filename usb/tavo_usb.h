@@ -92,6 +92,9 @@ struct tavo_usb_device {
     std::string manufacturer;
     std::string product;
     std::string serial;
+    // The device's release number (USB's bcdDevice: 0x0123 is release
+    // 1.23), or -1 where the platform does not tell.
+    std::int32_t release = -1;
 };
 
 struct tavo_usb_device_list {

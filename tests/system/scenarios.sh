@@ -454,17 +454,28 @@ reports ctl0 "$(cmd 0 0c04)" "$(cmd 0 0c02)"
 # name in topics: ctl0 is 1, ctl1 is 2.
 
 # mqtt_scenario NAME "GADGET..." CLIENT [SETTING...]: against tavoctl-mqtt
-# with SETTING... added to its configuration.
+# with SETTING... added to its configuration (a first SETTING
+# --without-udevd: with udevd not running).
 mqtt_scenario() {
   local name=$1 plug=$2 client=$3
   shift 3
   # shellcheck disable=SC2154 # mqtt_deb: set by tests/system/run
   service_scenario "$name" "$plug" with_mqtt "the MQTT service" "$mqtt_deb" \
-    "no tavoctl-mqtt package (it needs libmosquitto-dev and nlohmann-json3-dev)" "$client" "$@"
+    "no tavoctl-mqtt package (it needs libmosquitto-dev, nlohmann-json3-dev and libudev-dev)" "$client" "$@"
 }
 rr() {  # rr ID OUTPUT COMMAND PAYLOAD: the client's command, and its result on stdout
   echo "mosquitto_rr -h 127.0.0.1 -t tavoctl/$1/$2/$3/set -e tavoctl/$1/$2/result -m '$4' -W 30"
 }
+availability() {  # availability ID: the client's command that prints what ID's availability reads
+  echo "mosquitto_sub -h 127.0.0.1 -t tavoctl/$1/availability -C 1 -W 2"
+}
+until_reads() {  # until_reads ID WORD: the client's wait, bounded, for ID's availability to read WORD
+  echo "tries=0; until [ \"\$($(availability "$1"))\" = $2 ] || [ \$tries -gt 100 ]; do \
+tries=\$((tries + 1)); sleep 0.2; done"
+}
+# The client's command that prints how the service hears of controllers
+# coming and going.
+watching="sed -n 's/^watching for controllers through //p' /run/tavoctl-mqtt/service.log"
 
 # Every command topic, in order on one output and the other: the setup, a
 # key by its code, and a Tavo+ channel change with its pause; the channel is
@@ -489,16 +500,16 @@ stderr "tavoctl/1/0/channel/set: sent 0080 0001 0002 0083; ok" \
 channels ctl0 0 12
 channels ctl0 1 34
 
-# Unplugged for good after its first key: the service says so within a few
-# seconds, a command for it fails with the reason, and the other controller
+# Unplugged for good after its first key: the service hears of it from the
+# kernel itself (no udevd, as in a container; no looking every 2 s) and
+# says so, a command for it fails with the reason, and the other controller
 # goes on.
 mqtt_scenario mqtt_unplugged "ctl0 ctl1" \
-  "$(rr 1 0 key 1) && tries=0; \
-until [ \"\$(mosquitto_sub -h 127.0.0.1 -t tavoctl/1/availability -C 1 -W 2)\" = offline ] || \
-[ \$tries -gt 100 ]; do tries=\$((tries + 1)); sleep 0.2; done; echo \"1 \$(mosquitto_sub -h 127.0.0.1 \
--t tavoctl/1/availability -C 1 -W 2)\"; $(rr 1 0 key 2) && $(rr 2 0 key 3)"
+  "$(rr 1 0 key 1) && $(until_reads 1 offline); echo \"1 \$($(availability 1))\"; \
+$(rr 1 0 key 2) && $(rr 2 0 key 3); $watching" --without-udevd
 fault unplug ctl0 1
-stdout '{"ok":true}' "1 offline" '{"error":"unable to find tavo controller 1","ok":false}' '{"ok":true}'
+stdout '{"ok":true}' "1 offline" '{"error":"unable to find tavo controller 1","ok":false}' '{"ok":true}' \
+  "the kernel's device events and udevd's"
 stderr "tavoctl/1/0/key/set: nothing sent; failed: unable to find tavo controller 1" \
   "tavoctl/1/0/key/set: sent 0001; ok" "tavoctl/2/0/key/set: sent 0003; ok"
 reports ctl0 "$(cmd 0 0001)"
@@ -506,13 +517,24 @@ reports ctl1 "$(cmd 0 0003)"
 
 # Unplugged after its first key and plugged in again, the client stopped
 # meanwhile: the next key finds it anew, no restart, and it reads online
-# again within a few seconds.
+# again, as udevd tells the service.
 mqtt_scenario mqtt_replugged "ctl0" \
-  "$(rr 1 0 key 1) && $(rr 1 0 key 2) && tries=0; \
-until [ \"\$(mosquitto_sub -h 127.0.0.1 -t tavoctl/1/availability -C 1 -W 2)\" = online ] || \
-[ \$tries -gt 100 ]; do tries=\$((tries + 1)); sleep 0.2; done; \
-mosquitto_sub -h 127.0.0.1 -t tavoctl/1/availability -C 1 -W 2"
+  "$(rr 1 0 key 1) && $(rr 1 0 key 2) && $(until_reads 1 online); $(availability 1); $watching"
 fault replug ctl0 1 /userland/run/tavoctl-mqtt/client.pid
-stdout '{"ok":true}' '{"ok":true}' online
+stdout '{"ok":true}' '{"ok":true}' online "the kernel's device events and udevd's"
 stderr "tavoctl/1/0/key/set: sent 0001; ok" "tavoctl/1/0/key/set: sent 0002; ok"
 reports ctl0 "$(cmd 0 0001)" "$(cmd 0 0002)"
+
+# Stopped, a controller unplugged meanwhile (it takes one key from tavoctl
+# first, for the testbed to unplug it then), started again: what the broker
+# kept online for it reads offline, and the other goes on.
+mqtt_scenario mqtt_restarted_with_a_controller_unplugged "ctl0 ctl1" \
+  "$(until_reads 2 online); sh /run/tavoctl-mqtt/service stop && echo \"2 while stopped: \$($(availability 2))\" && \
+tavoctl --controller 1 0001 && tries=0; until [ \"\$(tavoctl --list | wc -l)\" = 1 ] || [ \$tries -gt 300 ]; do \
+tries=\$((tries + 1)); sleep 0.1; done; sh /run/tavoctl-mqtt/service start && $(until_reads 2 offline); \
+echo \"2 after the start: \$($(availability 2))\"; $(rr 1 0 key 3)"
+fault unplug ctl1 1
+stdout "2 while stopped: online" "2 after the start: offline" '{"ok":true}'
+stderr "tavoctl/1/0/key/set: sent 0003; ok"
+reports ctl0 "$(cmd 0 0003)"
+reports ctl1 "$(cmd 0 0001)"

@@ -40,13 +40,17 @@ int list_devices(const tavo_usb_handle* handle, tavo_usb_device_list* list) {
             if (handle->debug != 0) {
                 handle_out(handle, "Found tavo control num %d\n", matches);
             }
-            tavo_usb_device device{matches++, path, {}, {}, {}, {}};
+            tavo_usb_device device{matches++, path, {}, {}, {}, {}, -1};
             if (!hid_get_port(query.channel, &device.port)) {
                 device.port.clear();
             }
             device.manufacturer = device_string(hid_get_manufacturer, query.channel, handle->charset);
             device.product = device_string(hid_get_product, query.channel, handle->charset);
             device.serial = device_string(hid_get_serial, query.channel, handle->charset);
+            std::uint16_t release = 0;
+            if (hid_get_release(query.channel, &release)) {
+                device.release = release;
+            }
             list->devices.push_back(std::move(device));
         });
     list->denied = failures.denied;

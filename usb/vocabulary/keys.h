@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -44,3 +45,29 @@ inline constexpr std::array<box_key, 12> box_keys = {{
     {"9", 9},
     {"Backup", backup_key},
 }};
+
+namespace box_key_detail {
+constexpr char lower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+}  // namespace box_key_detail
+
+// The number of the key named `name` in any letter case ("backup" is
+// Backup): a name is the whole text, nothing before or after it. Returns
+// false, leaving `number` untouched, for a text that names no key.
+constexpr bool find_box_key(std::string_view name, std::uint16_t* number) {
+    for (const box_key& key : box_keys) {
+        if (key.name.size() != name.size()) {
+            continue;
+        }
+        bool same = true;
+        for (std::size_t i = 0; i < name.size() && same; ++i) {
+            same = box_key_detail::lower(key.name[i]) == box_key_detail::lower(name[i]);
+        }
+        if (same) {
+            *number = key.number;
+            return true;
+        }
+    }
+    return false;
+}

@@ -87,6 +87,27 @@ bool read_command_code(const char* text, std::uint16_t* code) {
     return true;
 }
 
+bool read_whole_command_code(std::string_view text, std::uint16_t* code) {
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        text.remove_prefix(2);
+    }
+    if (text.empty()) {
+        return false;
+    }
+    unsigned long magnitude = 0;
+    for (const char c : text) {
+        if (hex_value(c) < 0) {
+            return false;
+        }
+        magnitude = magnitude * 16 + static_cast<unsigned long>(hex_value(c));
+        if (magnitude > 0xFFFF) {
+            return false;
+        }
+    }
+    *code = static_cast<std::uint16_t>(magnitude);
+    return true;
+}
+
 bool read_milliseconds(const char* text, int* ms) {
     if (*text == '\0') {
         return false;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 // Reads the leading decimal integer the way atoi() does (leading white space,
 // optional sign, digits up to the first other character; no digits gives 0).
@@ -14,6 +15,13 @@ bool read_leading_int(const char* text, int* value);
 // but accepts it only if exactly that value fits 16 bits: nothing wraps or
 // truncates. Returns false for anything else.
 bool read_command_code(const char* text, std::uint16_t* code);
+
+// Reads a command code that is the whole text: hex digits, after an optional
+// 0x, with nothing before or after them (no white space, no sign, no NUL),
+// whose value fits 16 bits. Stricter than read_command_code, for a front end
+// whose text is a message rather than a command line. Returns false for
+// anything else, leaving `code` untouched.
+bool read_whole_command_code(std::string_view text, std::uint16_t* code);
 
 // The longest wait a command line may ask for, in milliseconds.
 constexpr int max_milliseconds = 60000;

@@ -149,6 +149,12 @@ bool hid_get_port(hid_channel channel, std::string* port) {
     return !port->empty();
 }
 
+bool hid_get_release(hid_channel channel, std::uint16_t* release) {
+    dev_t number = 0;
+    return device_number(channel, &number) &&
+           linux_usb_release(sysfs_root, major(number), minor(number), release);
+}
+
 namespace {
 
 bool same_inode(const struct stat& first, const struct stat& second) {

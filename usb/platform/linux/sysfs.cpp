@@ -74,6 +74,16 @@ std::string linux_usb_port(const std::string& sysfs_root, unsigned major, unsign
     return std::string(full.substr(full.rfind('/') + 1));
 }
 
+bool linux_usb_release(const std::string& sysfs_root, unsigned major, unsigned minor,
+                       std::uint16_t* release) {
+    // The kernel writes four hex digits and a newline: a file longer than
+    // this is cut short, and then no number.
+    constexpr std::size_t longest = 16;
+    std::string text;
+    return read_file(usb_device_dir(sysfs_root, major, minor) + "/bcdDevice", longest, &text) &&
+           linux_usb_hex16(text, release);
+}
+
 bool linux_is_hidraw(const std::string& sysfs_root, unsigned major, unsigned minor) {
     const std::unique_ptr<char, free_deleter> subsystem(
         ::realpath((char_device_dir(sysfs_root, major, minor) + "/subsystem").c_str(), nullptr));

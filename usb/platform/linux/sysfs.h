@@ -25,6 +25,10 @@ bool linux_read_usb_string(const std::string& sysfs_root, unsigned major, unsign
 // (1-2.3: bus 1, port 3 of the hub on port 2). Empty for a device not on USB.
 std::string linux_usb_port(const std::string& sysfs_root, unsigned major, unsigned minor);
 
+// The release number (bcdDevice) of that USB device. Returns false for a
+// device not on USB, or an attribute that holds no 16-bit hex number.
+bool linux_usb_release(const std::string& sysfs_root, unsigned major, unsigned minor, std::uint16_t* release);
+
 // The vendor and product IDs of hidraw node `name` from its HID device's
 // uevent (HID_ID=BUS:VENDOR:PRODUCT), which anyone may read: no need to open
 // a node that may refuse. Returns false when it does not tell.

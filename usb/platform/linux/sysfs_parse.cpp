@@ -104,6 +104,13 @@ bool linux_uevent_hid_ids(std::string_view uevent, std::uint16_t* vendor, std::u
     return false;
 }
 
+bool linux_usb_hex16(std::string_view text, std::uint16_t* value) {
+    if (text.ends_with('\n')) {
+        text.remove_suffix(1);
+    }
+    return read_hex16(text, value);
+}
+
 std::size_t utf8_to_utf16(std::string_view text, std::span<std::uint16_t> units) {
     std::size_t count = 0;
     std::size_t pos = 0;

@@ -17,6 +17,11 @@ long linux_hidraw_number(std::string_view name);
 // holds three hexadecimal numbers of 16 bits each, and nothing else.
 bool linux_uevent_hid_ids(std::string_view uevent, std::uint16_t* vendor, std::uint16_t* product);
 
+// A sysfs attribute that holds one hexadecimal number of 16 bits, such as a
+// USB device's bcdDevice ("0123\n"): hex digits (leading zeros allowed),
+// then a newline or nothing. Returns false for anything else.
+bool linux_usb_hex16(std::string_view text, std::uint16_t* value);
+
 // Converts UTF-8 into UTF-16 units, as much as fits, never half of a
 // surrogate pair; invalid bytes become U+FFFD. Returns the number of units
 // stored (no terminator is added).

@@ -147,6 +147,16 @@ bool hid_get_attributes(hid_channel channel, std::uint16_t* vendor, std::uint16_
     return true;
 }
 
+bool hid_get_release(hid_channel channel, std::uint16_t* release) {
+    HIDD_ATTRIBUTES attributes{};
+    attributes.Size = sizeof(HIDD_ATTRIBUTES);
+    if (HidD_GetAttributes(handle_of(channel), &attributes) == FALSE) {
+        return false;
+    }
+    *release = attributes.VersionNumber;
+    return true;
+}
+
 namespace {
 
 using string_query = BOOLEAN(NTAPI*)(HANDLE, PVOID, ULONG);
