@@ -170,7 +170,8 @@ int output_worker::send(const command_request& request, std::string* sent, std::
 
 void output_worker::finish(const queued_command& command, const std::string& sent, bool ok,
                            const std::string& error) const {
-    setup_.publish(output_topic(setup_.base_topic, setup_.id, setup_.output, "result"),
-                   result_payload(ok, error), false);
+    const std::string payload = result_payload(ok, error);
+    setup_.publish(output_topic(setup_.base_topic, setup_.id, setup_.output, "result"), payload, false);
+    setup_.answer(command.reply, payload);
     log_command(command.topic, sent, ok, error);
 }

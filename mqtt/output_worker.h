@@ -13,6 +13,7 @@
 
 #include "command.h"
 #include "config.h"
+#include "result.h"
 
 using publisher = std::function<void(const std::string& topic, const std::string& payload, bool retain)>;
 
@@ -20,6 +21,7 @@ struct queued_command {
     std::string topic;
     command_request request;
     std::chrono::steady_clock::time_point arrived;
+    reply_address reply;  // where its result goes besides the result topic
 };
 
 struct worker_setup {
@@ -31,6 +33,7 @@ struct worker_setup {
     int pause_ms = 0;
     std::chrono::seconds stale_after{30};
     publisher publish;
+    std::function<void(const reply_address& reply, const std::string& payload)> answer;
 };
 
 class output_worker {

@@ -22,9 +22,8 @@ int mqtt_service::start(std::string* error) {
     }
     broker_events events;
     events.connected = [this] { connected(); };
-    events.message = [this](const std::string& topic, std::string_view payload, bool retained) {
-        message(topic, payload, retained);
-    };
+    events.message = [this](const std::string& topic, std::string_view payload, bool retained,
+                            const reply_address& reply) { message(topic, payload, retained, reply); };
     return broker_.start(config_, bridge_availability_topic(config_.base_topic), std::move(subscriptions),
                          std::move(events), error);
 }
@@ -70,7 +69,8 @@ void mqtt_service::controller_changed(const std::string& id, const watched_contr
     }
 }
 
-void mqtt_service::message(const std::string& topic, std::string_view payload, bool retained) {
+void mqtt_service::message(const std::string& topic, std::string_view payload, bool retained,
+                           const reply_address& reply) {
     if (!config_.discovery_prefix.empty() && topic == config_.discovery_prefix + "/status") {
         // Home Assistant has (re)started and forgotten what was announced.
         if (payload == "online") {
@@ -83,17 +83,18 @@ void mqtt_service::message(const std::string& topic, std::string_view payload, b
         log_line(topic + ": a retained message, ignored; nothing sent");
         return;
     }
-    command(topic, payload);
+    command(topic, payload, reply);
 }
 
 void mqtt_service::reject(const std::string& topic, const std::string& id, int output,
-                          const std::string& error) {
-    broker_.publish(output_topic(config_.base_topic, id, output, "result"), result_payload(false, error),
-                    false);
+                          const std::string& error, const reply_address& reply) {
+    const std::string payload = result_payload(false, error);
+    broker_.publish(output_topic(config_.base_topic, id, output, "result"), payload, false);
+    broker_.reply(reply, payload);
     log_command(topic, "", false, error);
 }
 
-void mqtt_service::command(const std::string& topic, std::string_view payload) {
+void mqtt_service::command(const std::string& topic, std::string_view payload, const reply_address& reply) {
     command_topic target;
     if (!read_command_topic(config_.base_topic, topic, &target)) {
         log_line(topic + ": not a command topic, ignored");
@@ -101,19 +102,19 @@ void mqtt_service::command(const std::string& topic, std::string_view payload) {
     }
     // Topics of controllers never seen are not given threads.
     if (!watch_.known(target.id)) {
-        reject(topic, target.id, target.output, "unable to find tavo controller " + target.id);
+        reject(topic, target.id, target.output, "unable to find tavo controller " + target.id, reply);
         return;
     }
     const output_settings& settings = config_.settings_of(target.id);
-    queued_command queued{topic, {}, std::chrono::steady_clock::now()};
+    queued_command queued{topic, {}, std::chrono::steady_clock::now(), reply};
     std::string error;
     if (read_command(target.kind, payload, settings.plus[target.output], &queued.request, &error) != 0) {
-        reject(topic, target.id, target.output, error);
+        reject(topic, target.id, target.output, error, reply);
         return;
     }
     const std::lock_guard<std::mutex> guard(workers_lock_);
     if (stopping_) {
-        reject(topic, target.id, target.output, "dropped: the service is stopping");
+        reject(topic, target.id, target.output, "dropped: the service is stopping", reply);
         return;
     }
     std::unique_ptr<output_worker>& worker = workers_[{target.id, target.output}];
@@ -129,11 +130,12 @@ void mqtt_service::command(const std::string& topic, std::string_view payload) {
         setup.publish = [this](const std::string& to, const std::string& text, bool retain) {
             broker_.publish(to, text, retain);
         };
+        setup.answer = [this](const reply_address& to, const std::string& text) { broker_.reply(to, text); };
         try {
             worker = std::make_unique<output_worker>(std::move(setup));
         } catch (const std::system_error&) {
             workers_.erase({target.id, target.output});
-            reject(topic, target.id, target.output, "no thread to send with: nothing was sent");
+            reject(topic, target.id, target.output, "no thread to send with: nothing was sent", reply);
             return;
         }
     }

@@ -4,7 +4,9 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <mosquitto.h>
+#include <mqtt_protocol.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -15,6 +17,7 @@
 #include <functional>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <thread>
 
 #include "process_harness.h"
@@ -25,9 +28,11 @@ namespace {
 using json = nlohmann::json;
 using namespace std::chrono_literals;
 
-// Every wait is bounded: a service that never answers fails the row. The
-// bound is above libmosquitto's growing reconnect delays (1, 4, 9 s...).
+// Every wait is bounded: a service that never answers fails the row.
 constexpr auto answer_bound = 45s;
+// The service tries a broker again every 2 s at most: one that comes is
+// used within this of it listening, even on a busy machine.
+constexpr auto reconnect_bound = 5s;
 
 int free_loopback_port() {
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
@@ -46,17 +51,31 @@ int free_loopback_port() {
 struct seen_message {
     std::string topic;
     std::string payload;
+    std::string correlation;  // MQTT 5's Correlation Data, where it came with one
 };
 
-// A client of the broker that records every message it is sent.
+// A client of the broker (MQTT 3.1.1, or `version`) that records every
+// message it is sent.
 class observer {
   public:
-    explicit observer(int port) : client_(mosquitto_new(nullptr, true, this)) {
-        mosquitto_message_callback_set(client_, [](mosquitto*, void* self, const mosquitto_message* m) {
+    explicit observer(int port, int version = MQTT_PROTOCOL_V311)
+        : client_(mosquitto_new(nullptr, true, this)) {
+        mosquitto_int_option(client_, MOSQ_OPT_PROTOCOL_VERSION, version);
+        mosquitto_message_v5_callback_set(client_, [](mosquitto*, void* self, const mosquitto_message* m,
+                                                      const mosquitto_property* properties) {
             auto* o = static_cast<observer*>(self);
+            void* data = nullptr;
+            std::uint16_t size = 0;
+            std::string correlation;
+            if (mosquitto_property_read_binary(properties, MQTT_PROP_CORRELATION_DATA, &data, &size, false)) {
+                correlation.assign(static_cast<const char*>(data), size);
+                std::free(data);
+            }
             const std::lock_guard<std::mutex> guard(o->lock_);
-            o->seen_.push_back({m->topic, std::string(static_cast<const char*>(m->payload),
-                                                      static_cast<std::size_t>(m->payloadlen))});
+            o->seen_.push_back(
+                {m->topic,
+                 std::string(static_cast<const char*>(m->payload), static_cast<std::size_t>(m->payloadlen)),
+                 correlation});
             o->changed_.notify_all();
         });
         // The broker may still be starting: bounded retries.
@@ -80,22 +99,35 @@ class observer {
     observer(const observer&) = delete;
     observer& operator=(const observer&) = delete;
 
-    void publish(const std::string& topic, const std::string& payload, bool retain = false) {
-        mosquitto_publish(client_, nullptr, topic.c_str(), static_cast<int>(payload.size()), payload.data(),
-                          1, retain);
+    // With `response_topic`, as an MQTT 5 request with `correlation`.
+    void publish(const std::string& topic, const std::string& payload, bool retain = false,
+                 const std::string& response_topic = "", const std::string& correlation = "") {
+        mosquitto_property* properties = nullptr;
+        if (!response_topic.empty()) {
+            mosquitto_property_add_string(&properties, MQTT_PROP_RESPONSE_TOPIC, response_topic.c_str());
+            mosquitto_property_add_binary(&properties, MQTT_PROP_CORRELATION_DATA, correlation.data(),
+                                          static_cast<std::uint16_t>(correlation.size()));
+        }
+        mosquitto_publish_v5(client_, nullptr, topic.c_str(), static_cast<int>(payload.size()),
+                             payload.data(), 1, retain, properties);
+        mosquitto_property_free_all(&properties);
     }
 
     // Waits until `done(seen)` holds; returns whether it did in time.
-    bool wait_until(const std::function<bool(const std::vector<seen_message>&)>& done) {
+    bool wait_until(const std::function<bool(const std::vector<seen_message>&)>& done,
+                    std::chrono::seconds bound = answer_bound) {
         std::unique_lock<std::mutex> guard(lock_);
-        return changed_.wait_for(guard, answer_bound, [&] { return done(seen_); });
+        return changed_.wait_for(guard, bound, [&] { return done(seen_); });
     }
-    bool wait_for(const std::string& topic, const std::string& payload) {
-        return wait_until([&](const std::vector<seen_message>& seen) {
-            return std::any_of(seen.begin(), seen.end(), [&](const seen_message& m) {
-                return m.topic == topic && m.payload == payload;
-            });
-        });
+    bool wait_for(const std::string& topic, const std::string& payload,
+                  std::chrono::seconds bound = answer_bound) {
+        return wait_until(
+            [&](const std::vector<seen_message>& seen) {
+                return std::any_of(seen.begin(), seen.end(), [&](const seen_message& m) {
+                    return m.topic == topic && m.payload == payload;
+                });
+            },
+            bound);
     }
     // Everything on topics ending in `leaf`, in order.
     std::vector<seen_message> on(const std::string& leaf) {
@@ -131,13 +163,57 @@ class observer {
     std::vector<seen_message> seen_;
 };
 
+// Two CAs, and a certificate for 127.0.0.1 that each signed, made once with
+// openssl; readable by all, as mosquitto, started as root, reads them as
+// its own user.
+struct test_certificates {
+    std::string dir = make_scratch_dir();
+    test_certificates() {
+        process_request request;
+        request.program = "/bin/sh";
+        request.args = {
+            "-c", "set -e; cd '" + dir +
+                      "'; echo subjectAltName=IP:127.0.0.1 >san; for n in 1 2; do "
+                      "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 9 "
+                      "-subj /CN=ca$n -keyout ca$n.key -out ca$n.crt; openssl req -newkey ec -pkeyopt "
+                      "ec_paramgen_curve:prime256v1 -nodes -subj /CN=127.0.0.1 -keyout server$n.key -out "
+                      "server$n.csr; openssl x509 -req -in server$n.csr -CA ca$n.crt -CAkey ca$n.key "
+                      "-CAcreateserial -days 9 -extfile san -out server$n.crt; done; chmod -R a+rX ."};
+        request.scratch_dir = dir;
+        const process_result made = run_process(request);
+        if (made.status != 0) {
+            throw std::runtime_error("openssl made no certificates: " + made.err);
+        }
+    }
+    ~test_certificates() {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir, ignored);
+    }
+};
+const std::string& certificates() {
+    static const test_certificates made;
+    return made.dir;
+}
+
 // Debian's mosquitto on a loopback port, with nothing kept across restarts.
+// With TLS, the service's port has it and the test's clients have a plain
+// port of their own.
 struct broker_process {
     int port = free_loopback_port();
+    int plain_port = port;
+    int certificate = 0;  // 0: plain; N: TLS, with the certificate that CA N signed
     std::string dir = make_scratch_dir();
     running_process process;
 
-    broker_process() { start(); }
+    explicit broker_process(int tls = 0) : certificate(tls) {
+        if (tls != 0) {
+            plain_port = free_loopback_port();
+            std::filesystem::permissions(dir, std::filesystem::perms::others_exec,
+                                         std::filesystem::perm_options::add);
+            present(tls);
+        }
+        start();
+    }
     ~broker_process() {
         stop();
         std::error_code ignored;
@@ -147,20 +223,48 @@ struct broker_process {
     broker_process& operator=(const broker_process&) = delete;
 
     void start() {
-        write_file(dir + "/mosquitto.conf", "listener " + std::to_string(port) +
-                                                " 127.0.0.1\nallow_anonymous true\npersistence false\n");
+        std::string conf = "allow_anonymous true\npersistence false\n";
+        if (certificate != 0) {
+            conf += "listener " + std::to_string(plain_port) + " 127.0.0.1\n";
+        }
+        conf += "listener " + std::to_string(port) + " 127.0.0.1\n";
+        if (certificate != 0) {
+            conf += "certfile " + dir + "/server.crt\nkeyfile " + dir + "/server.key\n";
+        }
+        write_file(dir + "/mosquitto.conf", conf);
         process_request request;
         request.program = MOSQUITTO;
         request.args = {"-c", dir + "/mosquitto.conf"};
         request.scratch_dir = dir;
         process = start_process(request);
     }
-    void stop() {
+    // The certificate that CA `tls` signed from now on: a running broker
+    // reloads it on SIGHUP.
+    void present(int tls) {
+        certificate = tls;
+        for (const char* part : {".crt", ".key"}) {
+            write_file(dir + "/server" + part,
+                       read_file(certificates() + "/server" + std::to_string(tls) + part));
+        }
         if (process.id > 0) {
-            kill(static_cast<pid_t>(process.id), SIGTERM);
+            kill(static_cast<pid_t>(process.id), SIGHUP);
+        }
+    }
+    void stop(int signal = SIGTERM) {
+        if (process.id > 0) {
+            kill(static_cast<pid_t>(process.id), signal);
             finish_process(&process);
             process.id = -1;
         }
+    }
+    // How often the broker's log has `text` so far.
+    long logged(const std::string& text) const {
+        const std::string log = read_file(dir + "/stderr");
+        long count = 0;
+        for (std::size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) {
+            ++count;
+        }
+        return count;
     }
 };
 
@@ -180,38 +284,64 @@ enum class ending {
     term_in_pause,   // SIGTERM while the channel change waits before 'Backup'
     kill,            // SIGKILL: the broker publishes the will
     broker_restart,  // the broker goes and comes back empty: all is published again
-    broker_late      // the broker comes only after the service has found it absent
+    broker_killed,   // the same, the broker killed with SIGKILL
+    // The broker is absent at the start or, over TLS, presents a certificate
+    // of the other CA; it comes, or presents the trusted one, once the
+    // service has said why it cannot connect (and tried thrice, over TLS).
+    broker_late
 };
 
 struct mqtt_case {
     const char* name;
-    std::vector<std::pair<std::string, std::string>> commands;  // topic, payload; in order
-    std::vector<std::string> reports;                           // what the controller received
-    std::vector<std::string> results;                           // every result published, in order
-    std::string config = {};                                    // lines added to the service's file
+    std::vector<std::pair<std::string, std::string>> commands = {};  // topic, payload; in order
+    std::vector<std::string> reports = {};                           // what the controller received
+    std::vector<std::string> results = {};                           // every result published, in order
+    std::string config = {};                                         // lines added to the service's file
     std::vector<std::pair<std::string, std::string>> retained_commands =
         {};  // on the broker before the start
     ending end = ending::term;
     std::map<std::string, std::string> kept = {};  // retained at the end, among others
+    int tls = 0;                                   // the broker's certificate: see broker_process
+    std::vector<std::string> said = {};  // the service's lines on connecting, in order ({port}: the broker's)
+    std::string response_topic = {};     // commands go as MQTT 5 requests, correlation data c0, c1...
+    std::vector<std::string> replies = {};  // "PAYLOAD CORRELATION" on response_topic, in order
 };
 
 void PrintTo(const mqtt_case& c, std::ostream* os) {
     *os << c.name;
 }
 
-// The service on the fake controller, connected to `broker`.
+// Every {NAME} in `text` replaced.
+std::string filled(std::string text, const std::map<std::string, std::string>& values) {
+    for (const auto& [name, value] : values) {
+        for (std::size_t at = text.find(name); at != std::string::npos;
+             at = text.find(name, at + value.size())) {
+            text.replace(at, name.size(), value);
+        }
+    }
+    return text;
+}
+
+// The service on the fake controller, connected to `broker`. Its
+// configuration may name {certs} and {dir}, its own folder, which has a
+// password file readable by the service alone and another readable by all.
 struct service_process {
     std::string dir = make_scratch_dir();
     running_process process;
 
-    service_process(const broker_process& broker, const std::string& config) {
+    service_process(int port, const std::string& config, const std::string& path = "") {
         write_file(dir + "/scenario", controller);
         write_file(dir + "/log", "");
-        write_file(dir + "/mqtt.conf",
-                   "host = 127.0.0.1\nport = " + std::to_string(broker.port) + "\n" + config);
+        using std::filesystem::perms;
+        write_file(dir + "/password", "secret\n");
+        std::filesystem::permissions(dir + "/password", perms::owner_read | perms::owner_write);
+        write_file(dir + "/password_for_all", "secret\n");
+        std::filesystem::permissions(dir + "/password_for_all", perms::owner_read | perms::others_read);
+        write_file(dir + "/mqtt.conf", "host = 127.0.0.1\nport = " + std::to_string(port) + "\n" +
+                                           filled(config, {{"{certs}", certificates()}, {"{dir}", dir}}));
         process_request request;
         request.program = TAVOCTL_MQTT_FAKE;
-        request.args = {"--config", dir + "/mqtt.conf"};
+        request.args = {"--config", path.empty() ? dir + "/mqtt.conf" : filled(path, {{"{dir}", dir}})};
         request.env = {{"TAVO_FAKE_SCENARIO", dir + "/scenario"}, {"TAVO_FAKE_LOG", dir + "/log"}};
         request.scratch_dir = dir;
         process = start_process(request);
@@ -233,6 +363,29 @@ struct service_process {
         process.id = -1;
         return result;
     }
+    // Waits until the service has said `text`; returns whether it did in time.
+    bool says(const std::string& text) const {
+        const auto bound = std::chrono::steady_clock::now() + answer_bound;
+        while (read_file(dir + "/stderr").find(text) == std::string::npos) {
+            if (std::chrono::steady_clock::now() > bound) {
+                return false;
+            }
+            std::this_thread::sleep_for(5ms);
+        }
+        return true;
+    }
+    // Its lines on connecting to the broker, in order.
+    std::vector<std::string> said() const {
+        std::istringstream lines(read_file(dir + "/stderr"));
+        std::vector<std::string> found;
+        for (std::string line; std::getline(lines, line);) {
+            if (line.starts_with("connected to ") || line.starts_with("cannot connect to ") ||
+                line.starts_with("lost ")) {
+                found.push_back(line);
+            }
+        }
+        return found;
+    }
     std::vector<std::string> reports() const {
         std::vector<std::string> texts;
         for (const received_report& r : parse_fake_log(read_file(dir + "/log"))) {
@@ -246,30 +399,40 @@ class mqtt_service : public testing::TestWithParam<mqtt_case> {};
 
 TEST_P(mqtt_service, behaves_exactly) {
     const mqtt_case& c = GetParam();
-    broker_process broker;
+    broker_process broker(c.tls);
     std::unique_ptr<service_process> late_service;
     if (c.end == ending::broker_late) {
-        broker.stop();
-        late_service = std::make_unique<service_process>(broker, c.config);
-        const std::string said = late_service->dir + "/stderr";
-        for (int i = 0; i < 2000 && read_file(said).find("trying again") == std::string::npos; ++i) {
-            std::this_thread::sleep_for(5ms);
+        if (c.tls == 0) {
+            broker.stop();
         }
-        broker.start();
+        late_service = std::make_unique<service_process>(broker.port, c.config);
+        ASSERT_TRUE(late_service->says("cannot connect to"));
+        if (c.tls == 0) {
+            broker.start();
+        } else {
+            for (int i = 0; i < 4000 && broker.logged("New connection from") < 3; ++i) {
+                std::this_thread::sleep_for(5ms);
+            }
+            broker.present(3 - c.tls);
+        }
     }
-    auto watcher = std::make_unique<observer>(broker.port);
+    auto watcher = std::make_unique<observer>(
+        broker.plain_port, c.response_topic.empty() ? MQTT_PROTOCOL_V311 : MQTT_PROTOCOL_V5);
     for (const auto& [topic, payload] : c.retained_commands) {
         watcher->publish(topic, payload, true);
         ASSERT_TRUE(watcher->wait_for(topic, payload));
     }
     std::unique_ptr<service_process> started =
-        late_service ? std::move(late_service) : std::make_unique<service_process>(broker, c.config);
+        late_service ? std::move(late_service) : std::make_unique<service_process>(broker.port, c.config);
     service_process& service = *started;
-    ASSERT_TRUE(watcher->wait_for("tavoctl/bridge/availability", "online"));
+    // A broker that comes late is used within about 2 s of it listening.
+    ASSERT_TRUE(watcher->wait_for("tavoctl/bridge/availability", "online",
+                                  c.end == ending::broker_late ? reconnect_bound : answer_bound));
     ASSERT_TRUE(watcher->wait_for(base + "availability", "online"));
 
-    for (const auto& [topic, payload] : c.commands) {
-        watcher->publish(topic, payload);
+    for (std::size_t i = 0; i < c.commands.size(); ++i) {
+        watcher->publish(c.commands[i].first, c.commands[i].second, false, c.response_topic,
+                         "c" + std::to_string(i));
     }
     if (c.end == ending::term_in_pause) {
         // All but 'Backup' sent: the pause has begun.
@@ -288,12 +451,26 @@ TEST_P(mqtt_service, behaves_exactly) {
         results.push_back(m.payload);
     }
     EXPECT_EQ(results, c.results);
+    if (!c.response_topic.empty()) {
+        watcher->wait_until([&](const std::vector<seen_message>& seen) {
+            return std::count_if(seen.begin(), seen.end(), [&](const seen_message& m) {
+                       return m.topic == c.response_topic;
+                   }) >= static_cast<long>(c.replies.size());
+        });
+        std::vector<std::string> replies;
+        for (const seen_message& m : watcher->on(c.response_topic)) {
+            replies.push_back(m.payload + " " + m.correlation);
+        }
+        EXPECT_EQ(replies, c.replies);
+    }
 
-    if (c.end == ending::broker_restart) {
+    if (c.end == ending::broker_restart || c.end == ending::broker_killed) {
         watcher.reset();
-        broker.stop();
+        broker.stop(c.end == ending::broker_killed ? SIGKILL : SIGTERM);
+        // Gone long enough to be tried and found absent.
+        EXPECT_TRUE(service.says("Connection refused"));
         broker.start();
-        watcher = std::make_unique<observer>(broker.port);
+        watcher = std::make_unique<observer>(broker.plain_port);
         // The service reconnects on its own, and says it all again.
         EXPECT_TRUE(watcher->wait_for("tavoctl/bridge/availability", "online"));
         EXPECT_TRUE(watcher->wait_until([](const std::vector<seen_message>& seen) {
@@ -303,7 +480,7 @@ TEST_P(mqtt_service, behaves_exactly) {
         }));
     }
     if (!c.kept.empty()) {
-        observer late(broker.port);
+        observer late(broker.plain_port);
         const std::map<std::string, std::string> kept = late.retained();
         for (const auto& [topic, payload] : c.kept) {
             EXPECT_EQ(kept.count(topic) != 0 ? kept.at(topic) : "<none>", payload) << topic;
@@ -315,6 +492,13 @@ TEST_P(mqtt_service, behaves_exactly) {
     const process_result ended = service.finish();
     EXPECT_EQ(ended.status, c.end == ending::kill ? -1 : 0) << ended.err;
     EXPECT_EQ(service.reports(), c.reports);
+    if (!c.said.empty()) {
+        std::vector<std::string> said;
+        for (const std::string& line : c.said) {
+            said.push_back(filled(line, {{"{port}", std::to_string(broker.port)}}));
+        }
+        EXPECT_EQ(service.said(), said);
+    }
 }
 
 std::string case_name(const testing::TestParamInfo<mqtt_case>& param_info) {
@@ -417,34 +601,75 @@ INSTANTIATE_TEST_SUITE_P(
                               "stale_after = 1\n"}),
     case_name);
 
-INSTANTIATE_TEST_SUITE_P(endings, mqtt_service,
-                         testing::Values(
-                             // 'Backup' still goes after the pause, then the service says offline.
-                             mqtt_case{"sigterm_in_the_pause",
-                                       {{base + "0/channel/set", "12"}},
-                                       channel_reports(0, 0x0000, "12"),
-                                       {ok},
-                                       "",
-                                       {},
-                                       ending::term_in_pause},
-                             mqtt_case{"killed_the_will_says_offline", {}, {}, {}, "", {}, ending::kill},
-                             mqtt_case{"broker_restarted",
-                                       {},
-                                       {},
-                                       {},
-                                       "",
-                                       {},
-                                       ending::broker_restart,
-                                       {{"tavoctl/bridge/availability", "online"},
-                                        {base + "availability", "online"}}},
-                             // Absent at the start, the broker is tried again until it comes.
-                             mqtt_case{"broker_absent_at_the_start",
-                                       {{base + "0/key/set", "5"}},
-                                       {cmd(0, 0x0005)},
-                                       {ok},
-                                       "",
-                                       {},
-                                       ending::broker_late}),
+INSTANTIATE_TEST_SUITE_P(
+    endings, mqtt_service,
+    testing::Values(
+        // 'Backup' still goes after the pause, then the service says offline.
+        mqtt_case{"sigterm_in_the_pause",
+                  {{base + "0/channel/set", "12"}},
+                  channel_reports(0, 0x0000, "12"),
+                  {ok},
+                  "",
+                  {},
+                  ending::term_in_pause},
+        mqtt_case{"killed_the_will_says_offline", {}, {}, {}, "", {}, ending::kill},
+        mqtt_case{"broker_restarted",
+                  {},
+                  {},
+                  {},
+                  "",
+                  {},
+                  ending::broker_restart,
+                  {{"tavoctl/bridge/availability", "online"}, {base + "availability", "online"}},
+                  0,
+                  {"connected to 127.0.0.1:{port}", "lost 127.0.0.1:{port}: The connection was lost",
+                   "lost 127.0.0.1:{port}: Connection refused", "connected to 127.0.0.1:{port}"}},
+        // Absent at the start, the broker is tried again until it comes.
+        mqtt_case{
+            "broker_absent_at_the_start",
+            {{base + "0/key/set", "5"}},
+            {cmd(0, 0x0005)},
+            {ok},
+            "",
+            {},
+            ending::broker_late,
+            {},
+            0,
+            {"cannot connect to 127.0.0.1:{port}: Connection refused", "connected to 127.0.0.1:{port}"}},
+        // Over TLS (README's line, its comment included), a broker killed
+        // without a word: the service comes back all the same.
+        mqtt_case{
+            .name = "tls_broker_killed",
+            .config = "tls_ca_file = {certs}/ca1.crt   # TLS; port = 8883\n",
+            .end = ending::broker_killed,
+            .kept = {{"tavoctl/bridge/availability", "online"}, {base + "availability", "online"}},
+            .tls = 1,
+            .said = {"connected to 127.0.0.1:{port}", "lost 127.0.0.1:{port}: unexpected eof while reading",
+                     "lost 127.0.0.1:{port}: Connection refused", "connected to 127.0.0.1:{port}"}},
+        // A certificate the CA does not vouch for: said once however often
+        // tried, and tried until the broker has one it does.
+        mqtt_case{.name = "tls_ca_that_does_not_match",
+                  .commands = {{base + "0/key/set", "5"}},
+                  .reports = {cmd(0, 0x0005)},
+                  .results = {ok},
+                  .config = "tls_ca_file = {certs}/ca2.crt\n",
+                  .end = ending::broker_late,
+                  .tls = 1,
+                  .said = {"cannot connect to 127.0.0.1:{port}: certificate verify failed",
+                           "connected to 127.0.0.1:{port}"}}),
+    case_name);
+
+// An MQTT 5 client's command is answered on its Response Topic too, with
+// its Correlation Data; an MQTT 3.1.1 client's only on the result topic
+// (every row above).
+INSTANTIATE_TEST_SUITE_P(requests, mqtt_service,
+                         testing::Values(mqtt_case{
+                             .name = "mqtt5_answer_on_the_response_topic",
+                             .commands = {{base + "0/key/set", "XYZ"}, {base + "0/key/set", "1"}},
+                             .reports = {cmd(0, 0x0001)},
+                             .results = {failed("Invalid command code: 'XYZ'"), ok},
+                             .response_topic = "scripts/answers",
+                             .replies = {failed("Invalid command code: 'XYZ'") + " c0", ok + " c1"}}),
                          case_name);
 
 struct discovery_field {
@@ -488,14 +713,14 @@ const std::vector<discovery_field> discovery_fields = {
 
 TEST(mqtt_discovery, configs_say_what_home_assistant_reads) {
     broker_process broker;
-    observer watcher(broker.port);
-    service_process service(broker, "");
+    observer watcher(broker.plain_port);
+    service_process service(broker.port, "");
     ASSERT_TRUE(watcher.wait_for("tavoctl/TV1/availability", "online"));
     ASSERT_TRUE(watcher.wait_until([](const std::vector<seen_message>& seen) {
         return std::count_if(seen.begin(), seen.end(),
                              [](const seen_message& m) { return m.topic.ends_with("/config"); }) >= 10;
     }));
-    observer late(broker.port);
+    observer late(broker.plain_port);
     const std::map<std::string, std::string> kept = late.retained();
     for (const discovery_field& field : discovery_fields) {
         const std::string topic = "homeassistant/" + field.config.substr(0, field.config.find('/')) +
