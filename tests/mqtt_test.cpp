@@ -501,9 +501,11 @@ TEST_P(mqtt_service, behaves_exactly) {
     }
 }
 
-std::string case_name(const testing::TestParamInfo<mqtt_case>& param_info) {
+template <typename Case>
+std::string case_name_of(const testing::TestParamInfo<Case>& param_info) {
     return param_info.param.name;
 }
+const auto case_name = case_name_of<mqtt_case>;
 
 }  // namespace
 
@@ -732,6 +734,139 @@ TEST(mqtt_discovery, configs_say_what_home_assistant_reads) {
     }
     service.signal(SIGTERM);
     EXPECT_EQ(service.finish().status, 0);
+}
+
+struct configuration_case {
+    const char* name;
+    std::string config;     // after host and port, lines 1 and 2 ({dir}, {certs}: see service_process)
+    std::string first;      // the first line it says ({dir} likewise)
+    int status = 1;         // 0: it runs on, connects, and ends on SIGTERM
+    std::string path = {};  // --config, where not that file
+};
+
+void PrintTo(const configuration_case& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class mqtt_configuration : public testing::TestWithParam<configuration_case> {};
+
+// Whatever is wrong is said in one line, and the service ends before it
+// connects; what is only unwise is said, and the service runs.
+TEST_P(mqtt_configuration, is_read_whole_before_connecting) {
+    const configuration_case& c = GetParam();
+    broker_process broker;
+    service_process service(broker.port, c.config, c.path);
+    if (c.status == 0) {
+        EXPECT_TRUE(service.says("connected to"));
+        service.signal(SIGTERM);
+    }
+    const process_result ended = service.finish();
+    EXPECT_EQ(ended.status, c.status);
+    const std::string first = filled(c.first, {{"{dir}", service.dir}}) + "\n";
+    EXPECT_EQ(c.status == 0 ? ended.err.substr(0, first.size()) : ended.err, first);
+}
+
+const std::string at = "tavoctl-mqtt: {dir}/mqtt.conf:";
+
+INSTANTIATE_TEST_SUITE_P(
+    files, mqtt_configuration,
+    testing::Values(
+        configuration_case{"tls_ca_file_missing", "tls_ca_file = {dir}/ca.crt\n",
+                           at + "3: tls_ca_file: cannot read '{dir}/ca.crt': No such file or directory"},
+        configuration_case{"tls_ca_file_a_directory", "tls_ca_file = {dir}   # TLS\n",
+                           at + "3: tls_ca_file: cannot read '{dir}': Is a directory"},
+        configuration_case{"password_file_missing", "username = u\npassword_file = {dir}/nowhere\n",
+                           at + "4: password_file: cannot read '{dir}/nowhere': No such file or directory"},
+        configuration_case{"password_file_without_username", "password_file = {dir}/password\n",
+                           at + "3: password_file is given without username"},
+        configuration_case{
+            "password_file_others_can_read", "username = u\npassword_file = {dir}/password_for_all\n",
+            at + "4: warning: password_file '{dir}/password_for_all' can be read by every user " +
+                "(chmod o-r it)",
+            0},
+        configuration_case{"key_given_twice", "port = 1883\n",
+                           at + "3: 'port' is given twice (first on line 2)"},
+        configuration_case{"key_given_twice_for_a_controller", "[TV1]\ngap = 10\ngap = 20\n",
+                           at + "5: 'gap' is given twice (first on line 4)"},
+        configuration_case{"controller_given_twice", "[TV1]\ngap = 10\n[TV2]\n[TV1]\n",
+                           at + "6: [TV1] is given twice (first on line 3)"},
+        configuration_case{"config_a_directory", "", "tavoctl-mqtt: cannot read {dir}: Is a directory", 1,
+                           "{dir}"}),
+    case_name_of<configuration_case>);
+
+// A broker from mosquitto 2.0.15 on tells a client whose client id another
+// has taken (MQTT 5's DISCONNECT, reason 0x8E); Debian 12's just closes the
+// connection. This one takes a connection on `listener`, answers its
+// CONNECT, tells it so, and returns the client id it was sent.
+std::string take_over_client_id(int listener) {
+    pollfd waiting{listener, POLLIN, 0};
+    const int fd = poll(&waiting, 1, 45000) == 1 ? accept(listener, nullptr, nullptr) : -1;
+    const timeval bound{45, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
+    char byte = 0;
+    const auto next = [&] { return recv(fd, &byte, 1, MSG_WAITALL) == 1; };
+    // The fixed header, the remaining length, then the rest.
+    std::size_t length = 0;
+    bool read = fd >= 0 && next();
+    for (unsigned shift = 0; read && (read = next()); shift += 7) {
+        length |= (static_cast<std::size_t>(byte) & 0x7FU) << shift;
+        if ((byte & 0x80) == 0) {
+            break;
+        }
+    }
+    std::string body(length, '\0');
+    if (!read || recv(fd, body.data(), length, MSG_WAITALL) != static_cast<ssize_t>(length)) {
+        return "<no CONNECT>";
+    }
+    // "MQTT", level, flags and keep-alive; the properties (their length, one
+    // byte here), then the client id.
+    const std::size_t id_at = 10 + 1 + static_cast<std::size_t>(body[10]);
+    const std::size_t id_length = static_cast<std::size_t>(static_cast<unsigned char>(body[id_at]) << 8U) |
+                                  static_cast<unsigned char>(body[id_at + 1]);
+    const char answer[] = {
+        0x20, 0x03, 0x00, 0x00, 0x00, static_cast<char>(0xE0), 0x02, static_cast<char>(0x8E), 0x00};
+    send(fd, answer, sizeof answer, MSG_NOSIGNAL);
+    // Until the client has closed its end: what it sent meanwhile is read,
+    // so that the close is no reset that could lose the DISCONNECT.
+    shutdown(fd, SHUT_WR);
+    while (next()) {
+    }
+    close(fd);
+    return body.substr(id_at + 2, id_length);
+}
+
+// The client id is the service's own on each machine and base topic, as
+// the broker sees it, and one taken by another client is said to be.
+TEST(mqtt_client_id, is_one_per_machine_and_base_topic) {
+    const std::vector<std::string> configs = {"", "base_topic = upstairs\n",
+                                              "client_id = kitchen#1   # a # after white space\n"};
+    std::vector<std::string> ids;
+    for (const std::string& config : configs) {
+        const int listener = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), size), 0);
+        ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size), 0);
+        ASSERT_EQ(listen(listener, 1), 0);
+        const std::string port = std::to_string(ntohs(address.sin_port));
+        service_process service(ntohs(address.sin_port), config);
+        ids.push_back(take_over_client_id(listener));
+        close(listener);
+        EXPECT_TRUE(service.says("taken over"));
+        service.signal(SIGTERM);
+        EXPECT_EQ(service.finish().status, 0);
+        EXPECT_EQ(service.said(),
+                  (std::vector<std::string>{"connected to 127.0.0.1:" + port,
+                                            "lost 127.0.0.1:" + port + ": client id " + ids.back() +
+                                                " taken over by another client"}));
+    }
+    const std::regex made("tavoctl[0-9a-f]{16}");
+    EXPECT_TRUE(std::regex_match(ids[0], made)) << ids[0];
+    EXPECT_TRUE(std::regex_match(ids[1], made)) << ids[1];
+    EXPECT_NE(ids[0], ids[1]);
+    EXPECT_EQ(ids[2], "kitchen#1");
 }
 
 }  // namespace
