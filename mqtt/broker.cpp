@@ -16,6 +16,7 @@
 #include <cstring>
 #include <exception>
 #include <fstream>
+#include <numeric>
 #include <system_error>
 
 namespace {
@@ -98,10 +99,10 @@ std::string machine_identity(const char* machine_id_path) {
 std::string default_client_id(const std::string& base_topic, const char* machine_id_path) {
     // FNV-1a: stable from one run, build and machine to the next, and the
     // machine's id itself is never shown to the broker.
-    std::uint64_t hash = 14695981039346656037ULL;
-    for (const char c : machine_identity(machine_id_path) + "\n" + base_topic) {
-        hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
-    }
+    const std::string named = machine_identity(machine_id_path) + "\n" + base_topic;
+    const std::uint64_t hash = std::accumulate(
+        named.begin(), named.end(), std::uint64_t{14695981039346656037ULL},
+        [](std::uint64_t sum, char c) { return (sum ^ static_cast<unsigned char>(c)) * 1099511628211ULL; });
     // 23 letters and digits: what MQTT says every broker must accept.
     char id[24];
     std::snprintf(id, sizeof id, "tavoctl%016llx", static_cast<unsigned long long>(hash));
@@ -369,7 +370,7 @@ void broker_link::stop() {
 }
 
 void broker_link::on_connect(mosquitto* client, void* self, int code, int /*flags*/,
-                             const mqtt5__property* /*properties*/) {
+                             const mosquitto_property* /*properties*/) {
     auto* link = static_cast<broker_link*>(self);
     guarded([&] {
         if (code != 0) {
@@ -399,7 +400,7 @@ void broker_link::on_connect(mosquitto* client, void* self, int code, int /*flag
 }
 
 void broker_link::on_disconnect(mosquitto* /*client*/, void* self, int code,
-                                const mqtt5__property* /*properties*/) {
+                                const mosquitto_property* /*properties*/) {
     auto* link = static_cast<broker_link*>(self);
     guarded([&] {
         {
@@ -419,7 +420,7 @@ void broker_link::on_disconnect(mosquitto* /*client*/, void* self, int code,
 }
 
 void broker_link::on_message(mosquitto* /*client*/, void* self, const mosquitto_message* message,
-                             const mqtt5__property* properties) {
+                             const mosquitto_property* properties) {
     auto* link = static_cast<broker_link*>(self);
     guarded([&] {
         const std::string_view payload(
@@ -460,7 +461,7 @@ void broker_link::on_message(mosquitto* /*client*/, void* self, const mosquitto_
 }
 
 void broker_link::on_publish(mosquitto* /*client*/, void* self, int id, int /*code*/,
-                             const mqtt5__property* /*properties*/) {
+                             const mosquitto_property* /*properties*/) {
     auto* link = static_cast<broker_link*>(self);
     {
         const std::lock_guard<std::mutex> guard(link->lock_);

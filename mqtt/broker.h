@@ -4,6 +4,8 @@
 // stop(). libmosquitto's own thread gives up for good on some of those.
 #pragma once
 
+#include <mosquitto.h>
+
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -15,10 +17,6 @@
 
 #include "config.h"
 #include "result.h"
-
-struct mosquitto;
-struct mosquitto_message;
-struct mqtt5__property;
 
 struct broker_events {
     // After each connection, with the subscriptions asked for.
@@ -73,12 +71,12 @@ class broker_link {
     std::string reason_of(int code, int error_number);
 
     static void on_connect(mosquitto* client, void* self, int code, int flags,
-                           const mqtt5__property* properties);
-    static void on_disconnect(mosquitto* client, void* self, int code, const mqtt5__property* properties);
+                           const mosquitto_property* properties);
+    static void on_disconnect(mosquitto* client, void* self, int code, const mosquitto_property* properties);
     static void on_message(mosquitto* client, void* self, const mosquitto_message* message,
-                           const mqtt5__property* properties);
+                           const mosquitto_property* properties);
     static void on_publish(mosquitto* client, void* self, int id, int code,
-                           const mqtt5__property* properties);
+                           const mosquitto_property* properties);
     static void on_log(mosquitto* client, void* self, int level, const char* text);
 
     mosquitto* client_ = nullptr;

@@ -231,7 +231,9 @@ int parse_config(const std::string& text, const std::string& path, service_confi
             return fail(number, "expected key = value");
         }
         const std::string value = trimmed(content.substr(equals + 1));
-        if (twice("'" + key + "'", "[" + section + "]" + key) != 0) {
+        std::string name = "[" + section + "]";
+        name += key;
+        if (twice("'" + key + "'", name) != 0) {
             return -1;
         }
         if (!section.empty()) {
@@ -252,7 +254,8 @@ int parse_config(const std::string& text, const std::string& path, service_confi
             return fail(number, why);
         }
         if (!warning.empty()) {
-            warnings->push_back(path + ":" + std::to_string(number) + ": " + warning);
+            warnings->push_back(path + ":" + std::to_string(number) + ": ");
+            warnings->back() += warning;
         }
     }
     if (const auto password = given.find("[]password_file");

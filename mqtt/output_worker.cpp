@@ -171,7 +171,11 @@ int output_worker::send(const command_request& request, std::string* sent, std::
 void output_worker::finish(const queued_command& command, const std::string& sent, bool ok,
                            const std::string& error) const {
     const std::string payload = result_payload(ok, error);
-    setup_.publish(output_topic(setup_.base_topic, setup_.id, setup_.output, "result"), payload, false);
-    setup_.answer(command.reply, payload);
+    const std::string topic = output_topic(setup_.base_topic, setup_.id, setup_.output, "result");
+    setup_.publish(topic, payload, false);
+    // Asked for on the result topic (mosquitto_rr -e), it is there already.
+    if (command.reply.topic != topic) {
+        setup_.answer(command.reply, payload);
+    }
     log_command(command.topic, sent, ok, error);
 }

@@ -89,8 +89,11 @@ void mqtt_service::message(const std::string& topic, std::string_view payload, b
 void mqtt_service::reject(const std::string& topic, const std::string& id, int output,
                           const std::string& error, const reply_address& reply) {
     const std::string payload = result_payload(false, error);
-    broker_.publish(output_topic(config_.base_topic, id, output, "result"), payload, false);
-    broker_.reply(reply, payload);
+    const std::string result_topic = output_topic(config_.base_topic, id, output, "result");
+    broker_.publish(result_topic, payload, false);
+    if (reply.topic != result_topic) {
+        broker_.reply(reply, payload);
+    }
     log_command(topic, "", false, error);
 }
 
