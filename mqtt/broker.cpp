@@ -274,14 +274,20 @@ int broker_link::tcp_outcome(int hint) {
 }
 
 std::string broker_link::reason_of(int code, int error_number) {
-    {
-        const std::lock_guard<std::mutex> guard(lock_);
-        if (!refused_.empty()) {
-            return refused_;
-        }
-        if (!tls_error_.empty()) {
-            return tls_error_;
-        }
+    const std::lock_guard<std::mutex> guard(lock_);
+    if (!refused_.empty()) {
+        return refused_;
+    }
+    // A connection that ends without a word from the broker ends in a read
+    // or a write, over TLS or not, whichever came first: one reason for all.
+    const bool ended = code == MOSQ_ERR_CONN_LOST || code == MOSQ_ERR_NO_CONN ||
+                       (code == MOSQ_ERR_ERRNO &&
+                        (error_number == EPIPE || error_number == ECONNRESET || error_number == EPROTO));
+    if (had_connection_ && (tls_error_ == "unexpected eof while reading" || (tls_error_.empty() && ended))) {
+        return "the connection was lost";
+    }
+    if (!tls_error_.empty()) {
+        return tls_error_;
     }
     switch (code) {
         case MOSQ_ERR_ERRNO:

@@ -404,6 +404,8 @@ TEST_P(mqtt_service, behaves_exactly) {
     if (c.end == ending::broker_late) {
         if (c.tls == 0) {
             broker.stop();
+        } else {
+            const observer listening(broker.plain_port);  // and so on the service's port too
         }
         late_service = std::make_unique<service_process>(broker.port, c.config);
         ASSERT_TRUE(late_service->says("cannot connect to"));
@@ -624,7 +626,7 @@ INSTANTIATE_TEST_SUITE_P(
                   ending::broker_restart,
                   {{"tavoctl/bridge/availability", "online"}, {base + "availability", "online"}},
                   0,
-                  {"connected to 127.0.0.1:{port}", "lost 127.0.0.1:{port}: The connection was lost",
+                  {"connected to 127.0.0.1:{port}", "lost 127.0.0.1:{port}: the connection was lost",
                    "lost 127.0.0.1:{port}: Connection refused", "connected to 127.0.0.1:{port}"}},
         // Absent at the start, the broker is tried again until it comes.
         mqtt_case{
@@ -640,14 +642,13 @@ INSTANTIATE_TEST_SUITE_P(
             {"cannot connect to 127.0.0.1:{port}: Connection refused", "connected to 127.0.0.1:{port}"}},
         // Over TLS (README's line, its comment included), a broker killed
         // without a word: the service comes back all the same.
-        mqtt_case{
-            .name = "tls_broker_killed",
-            .config = "tls_ca_file = {certs}/ca1.crt   # TLS; port = 8883\n",
-            .end = ending::broker_killed,
-            .kept = {{"tavoctl/bridge/availability", "online"}, {base + "availability", "online"}},
-            .tls = 1,
-            .said = {"connected to 127.0.0.1:{port}", "lost 127.0.0.1:{port}: unexpected eof while reading",
-                     "lost 127.0.0.1:{port}: Connection refused", "connected to 127.0.0.1:{port}"}},
+        mqtt_case{.name = "tls_broker_killed",
+                  .config = "tls_ca_file = {certs}/ca1.crt   # TLS; port = 8883\n",
+                  .end = ending::broker_killed,
+                  .kept = {{"tavoctl/bridge/availability", "online"}, {base + "availability", "online"}},
+                  .tls = 1,
+                  .said = {"connected to 127.0.0.1:{port}", "lost 127.0.0.1:{port}: the connection was lost",
+                           "lost 127.0.0.1:{port}: Connection refused", "connected to 127.0.0.1:{port}"}},
         // A certificate the CA does not vouch for: said once however often
         // tried, and tried until the broker has one it does.
         mqtt_case{.name = "tls_ca_that_does_not_match",
