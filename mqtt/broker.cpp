@@ -80,6 +80,27 @@ int socket_failure(int fd, int otherwise) {
     return error;
 }
 
+// The address families of `host`'s addresses, in the resolver's order.
+// Returns 0, or getaddrinfo's error.
+int address_families(const std::string& host, std::vector<int>* families) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    const int looked_up = getaddrinfo(host.c_str(), nullptr, &hints, &found);
+    if (looked_up != 0) {
+        return looked_up;
+    }
+    for (const addrinfo* at = found; at != nullptr; at = at->ai_next) {
+        if ((at->ai_family == AF_INET || at->ai_family == AF_INET6) &&
+            std::find(families->begin(), families->end(), at->ai_family) == families->end()) {
+            families->push_back(at->ai_family);
+        }
+    }
+    freeaddrinfo(found);
+    return families->empty() ? EAI_NONAME : 0;
+}
+
 std::string machine_identity(const char* machine_id_path) {
     std::ifstream in(machine_id_path);
     std::string id;
@@ -172,10 +193,10 @@ bool broker_link::stopping() {
 // One connection from its attempt to its end, then the pause before the
 // next, until stop(): whatever ended it, the next attempt comes.
 void broker_link::run() {
-    for (bool first = true; !stopping(); first = false) {
+    while (!stopping()) {
         guarded([&] {
             int error_number = 0;
-            const int failure = attempt(first, &error_number);
+            const int failure = attempt(&error_number);
             if (!stopping()) {
                 failed(reason_of(failure, error_number));
                 pause_ = next_pause();
@@ -204,7 +225,7 @@ std::chrono::milliseconds broker_link::next_pause() {
 
 // Connects and runs the connection until it ends. Returns what ended it,
 // with errno as it was then in `error_number`.
-int broker_link::attempt(bool first, int* error_number) {
+int broker_link::attempt(int* error_number) {
     {
         const std::lock_guard<std::mutex> guard(lock_);
         refused_.clear();
@@ -212,14 +233,33 @@ int broker_link::attempt(bool first, int* error_number) {
         taken_over_ = false;
         had_connection_ = false;
     }
-    // The first call also names the broker; later ones keep everything as
-    // it is, the socket pair that wakes the loop included.
-    int code = first ? mosquitto_connect_async(client_, host_.c_str(), port_, keepalive_s)
-                     : mosquitto_reconnect_async(client_);
-    *error_number = errno;
-    if (code == MOSQ_ERR_SUCCESS) {
-        *error_number = tcp_outcome(*error_number);
-        code = *error_number == 0 ? MOSQ_ERR_SUCCESS : MOSQ_ERR_ERRNO;
+    // libmosquitto's connect that does not block takes the broker's first
+    // address alone: with localhost's ::1 first, a broker on 127.0.0.1
+    // would never be reached. Each family is tried in turn, bound to its
+    // own any-address, which libmosquitto skips the other family's
+    // addresses for.
+    std::vector<int> families;
+    *error_number = address_families(host_, &families);
+    if (*error_number != 0) {
+        return MOSQ_ERR_EAI;
+    }
+    int code = MOSQ_ERR_ERRNO;
+    for (std::size_t i = 0; i < families.size() && code != MOSQ_ERR_SUCCESS && !stopping(); ++i) {
+        code = mosquitto_string_option(client_, MOSQ_OPT_BIND_ADDRESS,
+                                       families[i] == AF_INET ? "0.0.0.0" : "::");
+        if (code != MOSQ_ERR_SUCCESS) {
+            break;
+        }
+        // The first call also names the broker; later ones keep everything
+        // as it is, the socket pair that wakes the loop included.
+        code = named_ ? mosquitto_reconnect_async(client_)
+                      : mosquitto_connect_async(client_, host_.c_str(), port_, keepalive_s);
+        named_ = true;
+        *error_number = errno;
+        if (code == MOSQ_ERR_SUCCESS) {
+            *error_number = tcp_outcome(*error_number);
+            code = *error_number == 0 ? MOSQ_ERR_SUCCESS : MOSQ_ERR_ERRNO;
+        }
     }
     auto deadline = std::chrono::steady_clock::time_point::max();
     while (code == MOSQ_ERR_SUCCESS) {
@@ -293,8 +333,7 @@ std::string broker_link::reason_of(int code, int error_number) {
         case MOSQ_ERR_ERRNO:
             return error_number != 0 ? std::strerror(error_number) : "the connection failed";
         case MOSQ_ERR_EAI:
-            // libmosquitto leaves getaddrinfo's code in errno.
-            return error_number < 0 ? gai_strerror(error_number) : "the name could not be looked up";
+            return gai_strerror(error_number);
         case MOSQ_ERR_NO_CONN:
             return "the broker closed the connection";
         default:

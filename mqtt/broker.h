@@ -63,7 +63,7 @@ class broker_link {
 
   private:
     void run();
-    int attempt(bool first, int* error_number);
+    int attempt(int* error_number);
     int tcp_outcome(int hint);
     std::chrono::milliseconds next_pause();
     bool stopping();
@@ -89,6 +89,7 @@ class broker_link {
     std::thread thread_;
 
     // The network thread's own: what it has said, and how long it waits.
+    bool named_ = false;  // the broker's name and port given to libmosquitto
     bool ever_connected_ = false;
     std::string failing_since_;  // the reason last logged; empty once connected
     std::chrono::milliseconds pause_{0};
