@@ -857,7 +857,8 @@ TEST(mqtt_client_id, is_one_per_machine_and_base_topic) {
         close(listener);
         EXPECT_TRUE(service.says("taken over"));
         service.signal(SIGTERM);
-        EXPECT_EQ(service.finish().status, 0);
+        const process_result ended = service.finish();
+        EXPECT_EQ(ended.status, 0) << ended.err;
         EXPECT_EQ(service.said(),
                   (std::vector<std::string>{"connected to 127.0.0.1:" + port,
                                             "lost 127.0.0.1:" + port + ": client id " + ids.back() +
