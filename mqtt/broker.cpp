@@ -232,6 +232,7 @@ int broker_link::attempt(int* error_number) {
         tls_error_.clear();
         taken_over_ = false;
         had_connection_ = false;
+        connected_ = false;  // whatever became of the last connection, it is over
     }
     // libmosquitto's connect that does not block takes the broker's first
     // address alone: with localhost's ::1 first, a broker on 127.0.0.1
@@ -404,9 +405,12 @@ void broker_link::stop() {
         }
         // Stopping first: the end of the connection is not a loss to tell.
         stopping_ = true;
+        const bool disconnect = connected_;
         guard.unlock();
         changed_.notify_all();
-        mosquitto_disconnect(client_);
+        if (disconnect) {
+            mosquitto_disconnect(client_);
+        }
         thread_.join();
     }
     mosquitto_destroy(client_);
@@ -488,15 +492,16 @@ void broker_link::on_message(mosquitto* /*client*/, void* self, const mosquitto_
         }
         // An answer on a topic the service listens on would come back to it
         // as a command.
-        bool listened = false;
+        bool listened =
+            !reply.topic.empty() && mosquitto_pub_topic_check(reply.topic.c_str()) != MOSQ_ERR_SUCCESS;
         for (const std::string& filter : link->subscriptions_) {
             bool matches = false;
-            listened = listened || (mosquitto_topic_matches_sub(filter.c_str(), reply.topic.c_str(),
+            listened = listened || (!reply.topic.empty() &&
+                                    mosquitto_topic_matches_sub(filter.c_str(), reply.topic.c_str(),
                                                                 &matches) == MOSQ_ERR_SUCCESS &&
                                     matches);
         }
-        if (!reply.topic.empty() &&
-            (listened || mosquitto_pub_topic_check(reply.topic.c_str()) != MOSQ_ERR_SUCCESS)) {
+        if (listened) {
             log_line(std::string(message->topic) + ": no answer on response topic '" + reply.topic +
                      "': the service listens there, or it is no topic");
             reply.topic.clear();
