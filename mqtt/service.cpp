@@ -109,7 +109,10 @@ void mqtt_service::command(const std::string& topic, std::string_view payload, c
         return;
     }
     const output_settings& settings = config_.settings_of(target.id);
-    queued_command queued{topic, {}, std::chrono::steady_clock::now(), reply};
+    queued_command queued;
+    queued.topic = topic;
+    queued.arrived = std::chrono::steady_clock::now();
+    queued.reply = reply;
     std::string error;
     if (read_command(target.kind, payload, settings.plus[target.output], &queued.request, &error) != 0) {
         reject(topic, target.id, target.output, error, reply);
