@@ -5,7 +5,10 @@ Starts Debian's mosquitto on a free loopback port and the service built on
 the fake controller (the debug preset's tests/tavoctl_mqtt_fake), publishes
 ROUNDS key commands one at a time from a plain MQTT 3.1.1 connection, and
 takes each latency from the moment before the PUBLISH is written to the
-time stamp the fake logs for the report (both CLOCK_MONOTONIC). Then the
+time stamp the fake logs for the report (both CLOCK_MONOTONIC). In the same
+run, the broker's own time from a PUBLISH written to its arrival at a plain
+subscriber, ROUNDS times, and the ratio of the two medians: what the service
+adds to the broker's own hop (goal: at most 2). Then the
 service's CPU time over IDLE seconds of nothing to do, and its resident set;
 the same idle measure for the release build of the real service
 (build/release/mqtt/tavoctl-mqtt), which looks at sysfs every 2 s.
@@ -46,6 +49,40 @@ def text(s):
     return len(s).to_bytes(2, "big") + s
 
 
+def connect(port, client_id):
+    """A plain MQTT 3.1.1 connection, CONNACK read."""
+    for _ in range(200):
+        try:
+            sock = socket.create_connection(("127.0.0.1", port))
+            break
+        except OSError:
+            time.sleep(0.025)
+    sock.sendall(packet(0x10, text(b"MQTT") + bytes([4, 2]) + (60).to_bytes(2, "big") + text(client_id)))
+    sock.recv(4)  # CONNACK
+    return sock
+
+
+def broker_hop(port, rounds):
+    """The broker alone: PUBLISH written to its arrival at a subscriber, in ms."""
+    subscriber, publisher = connect(port, b"bench-sub"), connect(port, b"bench-pub")
+    subscriber.sendall(packet(0x82, (1).to_bytes(2, "big") + text(b"bench/hop") + bytes([0])))
+    subscriber.recv(5)  # SUBACK
+    message = packet(0x30, text(b"bench/hop") + b"1")
+    times = []
+    # One round first, not timed, as for the service: the first message
+    # after the subscription takes some 40 ms.
+    for _ in range(rounds + 1):
+        start = time.monotonic_ns()
+        publisher.sendall(message)
+        got = b""
+        while len(got) < len(message):
+            got += subscriber.recv(len(message) - len(got))
+        times.append((time.monotonic_ns() - start) / 1e6)
+    subscriber.close()
+    publisher.close()
+    return times[1:]
+
+
 def wait_until(done, why, bound=20.0):
     deadline = time.monotonic() + bound
     while not done():
@@ -84,15 +121,7 @@ def main():
     service = subprocess.Popen([fake, "--config", f"{work}/mqtt.conf"], env=env, stderr=open(f"{work}/service.log", "w"))
     processes = [service, broker]
     try:
-        client = None
-        for _ in range(200):
-            try:
-                client = socket.create_connection(("127.0.0.1", port))
-                break
-            except OSError:
-                time.sleep(0.025)
-        client.sendall(packet(0x10, text(b"MQTT") + bytes([4, 2]) + (60).to_bytes(2, "big") + text(b"bench")))
-        client.recv(4)  # CONNACK
+        client = connect(port, b"bench")
         command = packet(0x30, text(b"tavoctl/TV1/0/key/set") + b"1")
 
         def lines():
@@ -114,6 +143,7 @@ def main():
             wait_until(lambda: len(lines()) > i,
                        lambda: f"round {i - first}; the service said:\n" + open(f"{work}/service.log").read()[-2000:])
             latencies.append((int(lines()[i].split()[2]) - start) / 1e6)
+        hops = broker_hop(port, rounds)
         fake_cpu, fake_rss = cpu_and_rss(service.pid, idle)
         real_service = subprocess.Popen([real, "--config", f"{work}/mqtt.conf"], stderr=subprocess.DEVNULL)
         processes.append(real_service)
@@ -124,7 +154,10 @@ def main():
             process.terminate()
             process.wait()
     print(f"rounds: {rounds}")
+    print(f"broker alone, publish to subscriber: median {statistics.median(hops):.2f} ms, worst {max(hops):.2f} ms")
     print(f"publish to first report: median {statistics.median(latencies):.2f} ms, worst {max(latencies):.2f} ms")
+    ratio = statistics.median(latencies) / statistics.median(hops)
+    print(f"publish to first report / broker alone, medians: {ratio:.2f} (goal: at most 2)")
     print(f"idle over {idle} s, on the fake (debug build): CPU {fake_cpu:.2f} %, RSS {fake_rss} KiB")
     print(f"idle over {idle} s, real backend (release build, no controller): CPU {real_cpu:.2f} %, RSS {real_rss} KiB")
 

@@ -1,8 +1,12 @@
 #include "config.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 
 #include "vocabulary/numbers.h"
@@ -45,15 +49,38 @@ bool valid_topic_part(const std::string& value) {
            value.back() != '/';
 }
 
-int read_password(const std::string& file, std::string* password, std::string* why) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
+// The whole of the regular file at `path`, read now: a file that is not
+// there, not readable or not a file is an error before anything connects.
+// Returns 0, or -1 with `why`; `mode` gets its permissions.
+int read_whole_file(const std::string& path, std::string* text, mode_t* mode, std::string* why) {
+    // Not blocking: a FIFO in a file's place is refused, not waited on.
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    struct stat status {};
+    if (fd < 0 || fstat(fd, &status) != 0) {
         *why = std::strerror(errno);
+    } else if (S_ISDIR(status.st_mode)) {
+        *why = std::strerror(EISDIR);
+    } else if (!S_ISREG(status.st_mode)) {
+        *why = "not a regular file";
+    }
+    if (!why->empty()) {
+        if (fd >= 0) {
+            close(fd);
+        }
         return -1;
     }
-    std::getline(in, *password);
-    if (!password->empty() && password->back() == '\r') {
-        password->pop_back();
+    *mode = status.st_mode;
+    text->clear();
+    char buffer[4096];
+    ssize_t got = 0;
+    while ((got = read(fd, buffer, sizeof buffer)) > 0 || (got < 0 && errno == EINTR)) {
+        text->append(buffer, static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
+    }
+    const int failure = errno;
+    close(fd);
+    if (got < 0) {
+        *why = std::strerror(failure);
+        return -1;
     }
     return 0;
 }
@@ -75,7 +102,10 @@ std::string set_output_key(const std::string& key, const std::string& value, out
     return "unknown key '" + key + "'";
 }
 
-std::string set_key(const std::string& key, const std::string& value, service_config* config) {
+// Sets a key of the file's own part. Returns "" or why not; `warning` gets
+// what is wrong but does not stop the service.
+std::string set_key(const std::string& key, const std::string& value, service_config* config,
+                    std::string* warning) {
     if (key == "host") {
         config->host = value;
         return value.empty() ? "host must not be empty" : "";
@@ -87,15 +117,25 @@ std::string set_key(const std::string& key, const std::string& value, service_co
         config->username = value;
         return "";
     }
-    if (key == "password_file") {
+    if (key == "password_file" || key == "tls_ca_file") {
+        std::string text;
+        mode_t mode = 0;
         std::string why;
-        if (read_password(value, &config->password, &why) != 0) {
-            return "password_file: cannot read '" + value + "': " + why;
+        if (read_whole_file(value, &text, &mode, &why) != 0) {
+            return key + ": cannot read '" + value + "': " + why;
         }
-        return "";
-    }
-    if (key == "tls_ca_file") {
-        config->tls_ca_file = value;
+        if (key == "tls_ca_file") {
+            config->tls_ca_file = value;
+            return "";
+        }
+        // The first line is the password.
+        config->password = text.substr(0, text.find('\n'));
+        if (!config->password.empty() && config->password.back() == '\r') {
+            config->password.pop_back();
+        }
+        if ((mode & S_IROTH) != 0) {
+            *warning = "warning: password_file '" + value + "' can be read by every user (chmod o-r it)";
+        }
         return "";
     }
     if (key == "client_id") {
@@ -122,6 +162,18 @@ std::string set_key(const std::string& key, const std::string& value, service_co
     return set_output_key(key, value, &config->defaults, &known);
 }
 
+// The line without its comment: a # at its start or after white space
+// starts one, so that a value may hold a # of its own (a file name, a client
+// id) and README's `tls_ca_file = FILE   # TLS` names FILE alone.
+std::string without_comment(const std::string& line) {
+    for (std::size_t at = line.find('#'); at != std::string::npos; at = line.find('#', at + 1)) {
+        if (at == 0 || line[at - 1] == ' ' || line[at - 1] == '\t') {
+            return line.substr(0, at);
+        }
+    }
+    return line;
+}
+
 }  // namespace
 
 const output_settings& service_config::settings_of(const std::string& id) const {
@@ -129,8 +181,8 @@ const output_settings& service_config::settings_of(const std::string& id) const 
     return own != controllers.end() ? own->second : defaults;
 }
 
-int parse_config(const std::string& text, const std::string& path, service_config* config,
-                 std::string* error) {
+int parse_config(const std::string& text, const std::string& path, service_config* config, std::string* error,
+                 std::vector<std::string>* warnings) {
     std::istringstream lines(text);
     std::string line;
     int number = 0;
@@ -138,14 +190,23 @@ int parse_config(const std::string& text, const std::string& path, service_confi
     // whatever comes first.
     std::map<std::string, std::map<std::string, std::string>> sections;
     std::string section;
+    // Where each section and key was first given: a second one is refused,
+    // since which of the two was meant is anyone's guess.
+    std::map<std::string, int> given;
     const auto fail = [&](int at, const std::string& why) {
         *error = path + ":" + std::to_string(at) + ": " + why;
         return -1;
     };
+    const auto twice = [&](const std::string& what, const std::string& name) {
+        const auto [first, fresh] = given.emplace(name, number);
+        return fresh ? 0
+                     : fail(number,
+                            what + " is given twice (first on line " + std::to_string(first->second) + ")");
+    };
     while (std::getline(lines, line)) {
         ++number;
-        const std::string content = trimmed(line);
-        if (content.empty() || content[0] == '#') {
+        const std::string content = trimmed(without_comment(line));
+        if (content.empty()) {
             continue;
         }
         if (content.front() == '[') {
@@ -158,15 +219,23 @@ int parse_config(const std::string& text, const std::string& path, service_confi
                 std::string::npos) {
                 return fail(number, "a controller id has only A-Z, a-z, 0-9, - and _");
             }
+            if (twice("[" + section + "]", "[" + section + "]") != 0) {
+                return -1;
+            }
             sections[section];
             continue;
         }
         const auto equals = content.find('=');
-        if (equals == std::string::npos) {
+        const std::string key = trimmed(content.substr(0, equals));
+        if (equals == std::string::npos || key.empty()) {
             return fail(number, "expected key = value");
         }
-        const std::string key = trimmed(content.substr(0, equals));
         const std::string value = trimmed(content.substr(equals + 1));
+        std::string name = "[" + section + "]";
+        name += key;
+        if (twice("'" + key + "'", name) != 0) {
+            return -1;
+        }
         if (!section.empty()) {
             output_settings ignored;
             bool known = false;
@@ -180,9 +249,18 @@ int parse_config(const std::string& text, const std::string& path, service_confi
             sections[section][key] = value;
             continue;
         }
-        if (const std::string why = set_key(key, value, config); !why.empty()) {
+        std::string warning;
+        if (const std::string why = set_key(key, value, config, &warning); !why.empty()) {
             return fail(number, why);
         }
+        if (!warning.empty()) {
+            warnings->push_back(path + ":" + std::to_string(number) + ": ");
+            warnings->back() += warning;
+        }
+    }
+    if (const auto password = given.find("[]password_file");
+        password != given.end() && config->username.empty()) {
+        return fail(password->second, "password_file is given without username");
     }
     for (const auto& [id, keys] : sections) {
         output_settings settings = config->defaults;
@@ -195,13 +273,14 @@ int parse_config(const std::string& text, const std::string& path, service_confi
     return 0;
 }
 
-int read_config(const std::string& path, service_config* config, std::string* error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        *error = "cannot read " + path + ": " + std::strerror(errno);
+int read_config(const std::string& path, service_config* config, std::string* error,
+                std::vector<std::string>* warnings) {
+    std::string text;
+    mode_t mode = 0;
+    std::string why;
+    if (read_whole_file(path, &text, &mode, &why) != 0) {
+        *error = "cannot read " + path + ": " + why;
         return -1;
     }
-    std::stringstream text;
-    text << in.rdbuf();
-    return parse_config(text.str(), path, config, error);
+    return parse_config(text, path, config, error, warnings);
 }

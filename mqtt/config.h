@@ -1,9 +1,11 @@
-// The service's configuration file: `key = value` lines, `#` comment lines,
-// and `[ID]` sections whose keys apply to the controller named ID alone.
+// The service's configuration file: `key = value` lines, `#` comments, and
+// `[ID]` sections whose keys apply to the controller named ID alone. Every
+// file it names is read, or found unreadable, with it.
 #pragma once
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include "vocabulary/pacing.h"
 
@@ -20,7 +22,7 @@ struct service_config {
     std::string username;
     std::string password;  // read from password_file
     std::string tls_ca_file;
-    std::string client_id;  // empty: tavoctl-mqtt-HOSTNAME
+    std::string client_id;  // empty: made from the machine's id and base_topic
     std::string base_topic = "tavoctl";
     std::string discovery_prefix = "homeassistant";  // empty: no discovery
     // How long a command may wait behind others before it is dropped.
@@ -34,9 +36,12 @@ struct service_config {
 inline constexpr const char* default_config_path = "/etc/tavoctl/mqtt.conf";
 
 // Reads the file at `path`. Returns 0, or -1 with `error` saying what is wrong
-// where ("FILE:LINE: ..."), or that the file cannot be read.
-int read_config(const std::string& path, service_config* config, std::string* error);
+// where ("FILE:LINE: ..."), or that the file cannot be read; `warnings` gets
+// a line ("FILE:LINE: warning: ...") for each thing wrong that does not stop
+// the service.
+int read_config(const std::string& path, service_config* config, std::string* error,
+                std::vector<std::string>* warnings);
 
 // The same for a file's text, `path` naming it in messages.
-int parse_config(const std::string& text, const std::string& path, service_config* config,
-                 std::string* error);
+int parse_config(const std::string& text, const std::string& path, service_config* config, std::string* error,
+                 std::vector<std::string>* warnings);

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "config.h"
 #include "forget.h"
@@ -71,9 +72,13 @@ int run(int argc, char** argv) {
     }
     service_config config;
     std::string error;
-    if (read_config(config_path, &config, &error) != 0) {
+    std::vector<std::string> warnings;
+    if (read_config(config_path, &config, &error, &warnings) != 0) {
         log_line("tavoctl-mqtt: " + error);
         return 1;
+    }
+    for (const std::string& warning : warnings) {
+        log_line("tavoctl-mqtt: " + warning);
     }
     if (forget_id != nullptr) {
         return forget_controller(config, forget_id);

@@ -182,6 +182,6 @@ int output_worker::send(const command_request& request, std::string* sent, std::
 
 void output_worker::finish(const queued_command& command, const std::string& sent, bool ok,
                            const std::string& error) const {
-    setup_.publish_result(result_payload(ok, error));
+    setup_.publish_result(command.reply, result_payload(ok, error));
     log_command(command.topic, sent, ok, error);
 }

@@ -13,6 +13,7 @@
 
 #include "command.h"
 #include "config.h"
+#include "result.h"
 
 using publisher = std::function<void(const std::string& topic, const std::string& payload, bool retain)>;
 
@@ -24,6 +25,7 @@ struct queued_command {
     std::string topic;
     command_request request;
     std::chrono::steady_clock::time_point arrived;
+    reply_address reply;  // where its result goes besides the result topic
 };
 
 struct worker_setup {
@@ -35,8 +37,9 @@ struct worker_setup {
     int pause_ms = 0;
     std::chrono::seconds stale_after{30};
     publisher publish;
-    // Each command's result, for the output's result topic.
-    std::function<void(const std::string& payload)> publish_result;
+    // Each command's result, for the output's result topic and the
+    // command's own reply address.
+    std::function<void(const reply_address& reply, const std::string& payload)> publish_result;
 };
 
 class output_worker {

@@ -3,6 +3,14 @@
 
 #include <string>
 
+// Where an MQTT 5 client asked for a command's result besides the result
+// topic: its Response Topic, and the Correlation Data to send back with it.
+// Empty for an MQTT 3.1.1 client, or one that asked for no answer.
+struct reply_address {
+    std::string topic;
+    std::string correlation_data;
+};
+
 // {"ok":true}, or {"ok":false,"error":ERROR}.
 std::string result_payload(bool ok, const std::string& error);
 

@@ -41,9 +41,8 @@ int mqtt_service::start(std::string* error) {
     }
     broker_events events;
     events.connected = [this] { connected(); };
-    events.message = [this](const std::string& topic, std::string_view payload, bool retained) {
-        message(topic, payload, retained);
-    };
+    events.message = [this](const std::string& topic, std::string_view payload, bool retained,
+                            const reply_address& reply) { message(topic, payload, retained, reply); };
     return broker_.start(config_, bridge_availability_topic(config_.base_topic), std::move(subscriptions),
                          std::move(events), error);
 }
@@ -124,7 +123,8 @@ void mqtt_service::availability_kept(const std::string& topic, std::string_view 
     });
 }
 
-void mqtt_service::message(const std::string& topic, std::string_view payload, bool retained) {
+void mqtt_service::message(const std::string& topic, std::string_view payload, bool retained,
+                           const reply_address& reply) {
     if (!config_.discovery_prefix.empty() && topic == config_.discovery_prefix + "/status") {
         // Home Assistant has (re)started and forgotten what was announced.
         if (payload == "online") {
@@ -145,28 +145,35 @@ void mqtt_service::message(const std::string& topic, std::string_view payload, b
         log_line(topic + ": a retained message, ignored; nothing sent");
         return;
     }
-    command(topic, payload);
+    command(topic, payload, reply);
 }
 
 // Each result is an event, never retained: a client that subscribes and
 // then sends a command takes the first result as its own. The last one is
 // also kept, retained, for Home Assistant's next start, but never for a
 // controller that is not here: nothing is left behind for one that
-// --forget cleared.
-void mqtt_service::publish_result(const std::string& id, int output, const std::string& payload) {
-    broker_.publish(output_topic(config_.base_topic, id, output, "result"), payload, false);
+// --forget cleared. An MQTT 5 command's answer goes to its response topic
+// too, unless that is the result topic (mosquitto_rr -e), where it is
+// already.
+void mqtt_service::publish_result(const std::string& id, int output, const reply_address& reply,
+                                  const std::string& payload) {
+    const std::string result_topic = output_topic(config_.base_topic, id, output, "result");
+    broker_.publish(result_topic, payload, false);
+    if (reply.topic != result_topic) {
+        broker_.reply(reply, payload);
+    }
     watch_.when_present(id, [&] {
         broker_.publish(output_topic(config_.base_topic, id, output, "last_result"), payload, true);
     });
 }
 
 void mqtt_service::reject(const std::string& topic, const std::string& id, int output,
-                          const std::string& error) {
-    publish_result(id, output, result_payload(false, error));
+                          const std::string& error, const reply_address& reply) {
+    publish_result(id, output, reply, result_payload(false, error));
     log_command(topic, "", false, error);
 }
 
-void mqtt_service::command(const std::string& topic, std::string_view payload) {
+void mqtt_service::command(const std::string& topic, std::string_view payload, const reply_address& reply) {
     command_topic target;
     if (!read_command_topic(config_.base_topic, topic, &target)) {
         log_line(topic + ": not a command topic, ignored");
@@ -174,19 +181,22 @@ void mqtt_service::command(const std::string& topic, std::string_view payload) {
     }
     // Topics of controllers never seen are not given threads.
     if (!watch_.known(target.id)) {
-        reject(topic, target.id, target.output, "unable to find tavo controller " + target.id);
+        reject(topic, target.id, target.output, "unable to find tavo controller " + target.id, reply);
         return;
     }
     const output_settings& settings = config_.settings_of(target.id);
-    queued_command queued{topic, {}, std::chrono::steady_clock::now()};
+    queued_command queued;
+    queued.topic = topic;
+    queued.arrived = std::chrono::steady_clock::now();
+    queued.reply = reply;
     std::string error;
     if (read_command(target.kind, payload, settings.plus[target.output], &queued.request, &error) != 0) {
-        reject(topic, target.id, target.output, error);
+        reject(topic, target.id, target.output, error, reply);
         return;
     }
     const std::lock_guard<std::mutex> guard(workers_lock_);
     if (stopping_) {
-        reject(topic, target.id, target.output, "dropped: the service is stopping");
+        reject(topic, target.id, target.output, "dropped: the service is stopping", reply);
         return;
     }
     std::unique_ptr<output_worker>& worker = workers_[{target.id, target.output}];
@@ -202,14 +212,15 @@ void mqtt_service::command(const std::string& topic, std::string_view payload) {
         setup.publish = [this](const std::string& to, const std::string& text, bool retain) {
             broker_.publish(to, text, retain);
         };
-        setup.publish_result = [this, id = target.id, output = target.output](const std::string& text) {
-            publish_result(id, output, text);
+        setup.publish_result = [this, id = target.id, output = target.output](const reply_address& to,
+                                                                              const std::string& text) {
+            publish_result(id, output, to, text);
         };
         try {
             worker = std::make_unique<output_worker>(std::move(setup));
         } catch (const std::system_error&) {
             workers_.erase({target.id, target.output});
-            reject(topic, target.id, target.output, "no thread to send with: nothing was sent");
+            reject(topic, target.id, target.output, "no thread to send with: nothing was sent", reply);
             return;
         }
     }

@@ -31,13 +31,16 @@ class mqtt_service {
 
   private:
     void connected();
-    void message(const std::string& topic, std::string_view payload, bool retained);
-    void command(const std::string& topic, std::string_view payload);
+    void message(const std::string& topic, std::string_view payload, bool retained,
+                 const reply_address& reply);
+    void command(const std::string& topic, std::string_view payload, const reply_address& reply);
     void availability_kept(const std::string& topic, std::string_view payload);
     void controller_changed(const std::string& id, const watched_controller& controller);
     void announce(const std::string& id, const watched_controller& controller);
-    void publish_result(const std::string& id, int output, const std::string& payload);
-    void reject(const std::string& topic, const std::string& id, int output, const std::string& error);
+    void publish_result(const std::string& id, int output, const reply_address& reply,
+                        const std::string& payload);
+    void reject(const std::string& topic, const std::string& id, int output, const std::string& error,
+                const reply_address& reply);
 
     const service_config& config_;
     broker_link broker_;

@@ -5,7 +5,9 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <mosquitto.h>
+#include <mqtt_protocol.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -16,6 +18,7 @@
 #include <functional>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <set>
 #include <thread>
 
@@ -27,11 +30,14 @@ namespace {
 using json = nlohmann::json;
 using namespace std::chrono_literals;
 
-// Every wait is bounded: a service that never answers fails the row. The
-// bound is above libmosquitto's growing reconnect delays (1, 4, 9 s...).
+// Every wait is bounded: a service that never answers fails the row.
 constexpr auto answer_bound = 45s;
+// The service tries a broker again every 2 s at most: one that comes is
+// used within this of it listening, even on a busy machine.
+constexpr auto reconnect_bound = 5s;
 
-int free_loopback_port() {
+// With `listening`, the port is kept and listened on there.
+int free_loopback_port(int* listening = nullptr) {
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -41,24 +47,42 @@ int free_loopback_port() {
         getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
         throw std::runtime_error("no free loopback port");
     }
-    close(fd);
+    if (listening != nullptr && listen(fd, 1) == 0) {
+        *listening = fd;
+    } else {
+        close(fd);
+    }
     return ntohs(address.sin_port);
 }
 
 struct seen_message {
     std::string topic;
     std::string payload;
+    std::string correlation;  // MQTT 5's Correlation Data, where it came with one
 };
 
-// A client of the broker that records every message it is sent.
+// A client of the broker (MQTT 3.1.1, or `version`) that records every
+// message it is sent.
 class observer {
   public:
-    explicit observer(int port) : client_(mosquitto_new(nullptr, true, this)) {
-        mosquitto_message_callback_set(client_, [](mosquitto*, void* self, const mosquitto_message* m) {
+    explicit observer(int port, int version = MQTT_PROTOCOL_V311)
+        : client_(mosquitto_new(nullptr, true, this)) {
+        mosquitto_int_option(client_, MOSQ_OPT_PROTOCOL_VERSION, version);
+        mosquitto_message_v5_callback_set(client_, [](mosquitto*, void* self, const mosquitto_message* m,
+                                                      const mosquitto_property* properties) {
             auto* o = static_cast<observer*>(self);
+            void* data = nullptr;
+            std::uint16_t size = 0;
+            std::string correlation;
+            if (mosquitto_property_read_binary(properties, MQTT_PROP_CORRELATION_DATA, &data, &size, false)) {
+                correlation.assign(static_cast<const char*>(data), size);
+                std::free(data);
+            }
             const std::lock_guard<std::mutex> guard(o->lock_);
-            o->seen_.push_back({m->topic, std::string(static_cast<const char*>(m->payload),
-                                                      static_cast<std::size_t>(m->payloadlen))});
+            o->seen_.push_back(
+                {m->topic,
+                 std::string(static_cast<const char*>(m->payload), static_cast<std::size_t>(m->payloadlen)),
+                 correlation});
             o->changed_.notify_all();
         });
         // The broker may still be starting: bounded retries.
@@ -82,22 +106,35 @@ class observer {
     observer(const observer&) = delete;
     observer& operator=(const observer&) = delete;
 
-    void publish(const std::string& topic, const std::string& payload, bool retain = false) {
-        mosquitto_publish(client_, nullptr, topic.c_str(), static_cast<int>(payload.size()), payload.data(),
-                          1, retain);
+    // With `response_topic`, as an MQTT 5 request with `correlation`.
+    void publish(const std::string& topic, const std::string& payload, bool retain = false,
+                 const std::string& response_topic = "", const std::string& correlation = "") {
+        mosquitto_property* properties = nullptr;
+        if (!response_topic.empty()) {
+            mosquitto_property_add_string(&properties, MQTT_PROP_RESPONSE_TOPIC, response_topic.c_str());
+            mosquitto_property_add_binary(&properties, MQTT_PROP_CORRELATION_DATA, correlation.data(),
+                                          static_cast<std::uint16_t>(correlation.size()));
+        }
+        mosquitto_publish_v5(client_, nullptr, topic.c_str(), static_cast<int>(payload.size()),
+                             payload.data(), 1, retain, properties);
+        mosquitto_property_free_all(&properties);
     }
 
     // Waits until `done(seen)` holds; returns whether it did in time.
-    bool wait_until(const std::function<bool(const std::vector<seen_message>&)>& done) {
+    bool wait_until(const std::function<bool(const std::vector<seen_message>&)>& done,
+                    std::chrono::seconds bound = answer_bound) {
         std::unique_lock<std::mutex> guard(lock_);
-        return changed_.wait_for(guard, answer_bound, [&] { return done(seen_); });
+        return changed_.wait_for(guard, bound, [&] { return done(seen_); });
     }
-    bool wait_for(const std::string& topic, const std::string& payload) {
-        return wait_until([&](const std::vector<seen_message>& seen) {
-            return std::any_of(seen.begin(), seen.end(), [&](const seen_message& m) {
-                return m.topic == topic && m.payload == payload;
-            });
-        });
+    bool wait_for(const std::string& topic, const std::string& payload,
+                  std::chrono::seconds bound = answer_bound) {
+        return wait_until(
+            [&](const std::vector<seen_message>& seen) {
+                return std::any_of(seen.begin(), seen.end(), [&](const seen_message& m) {
+                    return m.topic == topic && m.payload == payload;
+                });
+            },
+            bound);
     }
     // Everything on topics ending in `leaf`, in order, from the `from`th
     // message on; with `cleared`, the empty payloads of clearings too.
@@ -154,12 +191,36 @@ class observer {
 };
 
 // Debian's mosquitto on a loopback port, with nothing kept across restarts.
+// With TLS, the service's port has it and the test's clients have a plain
+// port of their own; its folder has two certificates for 127.0.0.1, each
+// its own CA (server1.crt, server2.crt), readable by all (mosquitto, started
+// as root, reads them as its own user).
 struct broker_process {
     int port = free_loopback_port();
+    int plain_port = port;
+    int certificate = 0;  // 0: plain; N: TLS, with certificate N
     std::string dir = make_scratch_dir();
     running_process process;
 
-    broker_process() { start(); }
+    explicit broker_process(int tls = 0) : certificate(tls) {
+        if (tls != 0) {
+            plain_port = free_loopback_port();
+            process_request request;
+            request.program = "/bin/sh";
+            request.args = {"-c",
+                            "set -e; cd '" + dir +
+                                "'; for n in 1 2; do openssl req -x509 -newkey ec -pkeyopt "
+                                "ec_paramgen_curve:prime256v1 -nodes -days 9 -subj /CN=127.0.0.1 -addext "
+                                "subjectAltName=IP:127.0.0.1 -keyout server$n.key -out server$n.crt; done; "
+                                "chmod -R a+rX ."};
+            request.scratch_dir = dir;
+            if (const process_result made = run_process(request); made.status != 0) {
+                throw std::runtime_error("openssl made no certificates: " + made.err);
+            }
+            present(tls);
+        }
+        start();
+    }
     ~broker_process() {
         stop();
         std::error_code ignored;
@@ -169,20 +230,46 @@ struct broker_process {
     broker_process& operator=(const broker_process&) = delete;
 
     void start() {
-        write_file(dir + "/mosquitto.conf", "listener " + std::to_string(port) +
-                                                " 127.0.0.1\nallow_anonymous true\npersistence false\n");
+        std::string conf = "allow_anonymous true\npersistence false\n";
+        if (certificate != 0) {
+            conf += "listener " + std::to_string(plain_port) + " 127.0.0.1\n";
+        }
+        conf += "listener " + std::to_string(port) + " 127.0.0.1\n";
+        if (certificate != 0) {
+            conf += "certfile " + dir + "/server.crt\nkeyfile " + dir + "/server.key\n";
+        }
+        write_file(dir + "/mosquitto.conf", conf);
         process_request request;
         request.program = MOSQUITTO;
         request.args = {"-c", dir + "/mosquitto.conf"};
         request.scratch_dir = dir;
         process = start_process(request);
     }
-    void stop() {
+    // Certificate `tls` from now on: a running broker reloads it on SIGHUP.
+    void present(int tls) {
+        certificate = tls;
+        for (const char* part : {".crt", ".key"}) {
+            write_file(dir + "/server" + part, read_file(dir + "/server" + std::to_string(tls) + part));
+        }
         if (process.id > 0) {
-            kill(static_cast<pid_t>(process.id), SIGTERM);
+            kill(static_cast<pid_t>(process.id), SIGHUP);
+        }
+    }
+    void stop(int signal = SIGTERM) {
+        if (process.id > 0) {
+            kill(static_cast<pid_t>(process.id), signal);
             finish_process(&process);
             process.id = -1;
         }
+    }
+    // How many connections it has been asked for so far.
+    long connections() const {
+        const std::string log = read_file(dir + "/stderr");
+        long count = 0;
+        for (std::size_t at = 0; (at = log.find("New connection from", at)) != std::string::npos; ++at) {
+            ++count;
+        }
+        return count;
     }
 };
 
@@ -209,7 +296,11 @@ enum class ending {
     term_held,       // SIGTERM while another run holds the outputs (see held_until)
     kill,            // SIGKILL: the broker publishes the will
     broker_restart,  // the broker goes and comes back empty: all is published again
-    broker_late      // the broker comes only after the service has found it absent
+    broker_killed,   // the same, the broker killed with SIGKILL
+    // The broker is absent at the start or, over TLS, presents the other
+    // certificate; it comes, or presents the trusted one, once the
+    // service has said why it cannot connect (and tried thrice, over TLS).
+    broker_late
 };
 
 // A controller's two outputs work side by side: `reports` are compared
@@ -236,19 +327,36 @@ struct mqtt_case {
     // what it says and how it ends.
     std::string forget = {};
     process_result forgot = {};
+    int tls = 0;                         // the broker's certificate: see broker_process
+    std::vector<std::string> said = {};  // the service's lines on connecting, in order ({port}: the broker's)
+    std::string response_topic = {};     // commands go as MQTT 5 requests, correlation data c0, c1...
+    std::vector<std::string> replies = {};  // "PAYLOAD CORRELATION" on response_topic, in order
 };
 
 void PrintTo(const mqtt_case& c, std::ostream* os) {
     *os << c.name;
 }
 
-// The service on the fake controller, connected to `broker`.
+// Every {NAME} in `text` replaced.
+std::string filled(std::string text, const std::map<std::string, std::string>& values) {
+    for (const auto& [name, value] : values) {
+        for (std::size_t at = text.find(name); at != std::string::npos;
+             at = text.find(name, at + value.size())) {
+            text.replace(at, name.size(), value);
+        }
+    }
+    return text;
+}
+
+// The service on the fake controller, connected to `broker`. Its
+// configuration may name {dir}, its own folder, which has a
+// password file readable by the service alone and another readable by all.
 struct service_process {
     std::string dir = make_scratch_dir();
     running_process process;
 
-    service_process(const broker_process& broker, const std::string& config,
-                    const std::string& scenario = controller) {
+    service_process(int port, const std::string& config, const std::string& scenario = controller,
+                    const std::string& path = "") {
         std::string devices = scenario;
         for (auto at = devices.find(device_file_marker); at != std::string::npos;
              at = devices.find(device_file_marker)) {
@@ -257,11 +365,16 @@ struct service_process {
         write_file(device_file(), "");
         write_file(dir + "/scenario", devices);
         write_file(dir + "/log", "");
-        write_file(dir + "/mqtt.conf",
-                   "host = 127.0.0.1\nport = " + std::to_string(broker.port) + "\n" + config);
+        using std::filesystem::perms;
+        write_file(dir + "/password", "secret\n");
+        std::filesystem::permissions(dir + "/password", perms::owner_read | perms::owner_write);
+        write_file(dir + "/password_for_all", "secret\n");
+        std::filesystem::permissions(dir + "/password_for_all", perms::owner_read | perms::others_read);
+        write_file(dir + "/mqtt.conf", "host = 127.0.0.1\nport = " + std::to_string(port) + "\n" +
+                                           filled(config, {{"{dir}", dir}}));
         process_request request;
         request.program = TAVOCTL_MQTT_FAKE;
-        request.args = {"--config", dir + "/mqtt.conf"};
+        request.args = {"--config", path.empty() ? dir + "/mqtt.conf" : filled(path, {{"{dir}", dir}})};
         request.env = {{"TAVO_FAKE_SCENARIO", dir + "/scenario"}, {"TAVO_FAKE_LOG", dir + "/log"}};
         request.scratch_dir = dir;
         process = start_process(request);
@@ -318,6 +431,29 @@ struct service_process {
         process.id = -1;
         return result;
     }
+    // Waits until the service has said `text`; returns whether it did in time.
+    bool says(const std::string& text) const {
+        const auto bound = std::chrono::steady_clock::now() + answer_bound;
+        while (read_file(dir + "/stderr").find(text) == std::string::npos) {
+            if (std::chrono::steady_clock::now() > bound) {
+                return false;
+            }
+            std::this_thread::sleep_for(5ms);
+        }
+        return true;
+    }
+    // Its lines on connecting to the broker, in order.
+    std::vector<std::string> said() const {
+        std::istringstream lines(read_file(dir + "/stderr"));
+        std::vector<std::string> found;
+        for (std::string line; std::getline(lines, line);) {
+            if (line.starts_with("connected to ") || line.starts_with("cannot connect to ") ||
+                line.starts_with("lost ")) {
+                found.push_back(line);
+            }
+        }
+        return found;
+    }
     std::vector<std::string> reports() const {
         std::vector<std::string> texts;
         for (const received_report& r : parse_fake_log(read_file(dir + "/log"))) {
@@ -363,18 +499,28 @@ class mqtt_service : public testing::TestWithParam<mqtt_case> {};
 
 TEST_P(mqtt_service, behaves_exactly) {
     const mqtt_case& c = GetParam();
-    broker_process broker;
+    broker_process broker(c.tls);
+    const std::string config = filled(c.config, {{"{certs}", broker.dir}});
     std::unique_ptr<service_process> late_service;
     if (c.end == ending::broker_late) {
-        broker.stop();
-        late_service = std::make_unique<service_process>(broker, c.config, c.scenario);
-        const std::string said = late_service->dir + "/stderr";
-        for (int i = 0; i < 2000 && read_file(said).find("trying again") == std::string::npos; ++i) {
-            std::this_thread::sleep_for(5ms);
+        if (c.tls == 0) {
+            broker.stop();
+        } else {
+            const observer listening(broker.plain_port);  // and so on the service's port too
         }
-        broker.start();
+        late_service = std::make_unique<service_process>(broker.port, config, c.scenario);
+        ASSERT_TRUE(late_service->says("cannot connect to"));
+        if (c.tls == 0) {
+            broker.start();
+        } else {
+            for (int i = 0; i < 4000 && broker.connections() < 3; ++i) {
+                std::this_thread::sleep_for(5ms);
+            }
+            broker.present(3 - c.tls);
+        }
     }
-    auto watcher = std::make_unique<observer>(broker.port);
+    auto watcher = std::make_unique<observer>(
+        broker.plain_port, c.response_topic.empty() ? MQTT_PROTOCOL_V311 : MQTT_PROTOCOL_V5);
     for (const auto& [topic, payload] : c.retained_commands) {
         watcher->publish(topic, payload, true);
         ASSERT_TRUE(watcher->wait_for(topic, payload));
@@ -383,9 +529,11 @@ TEST_P(mqtt_service, behaves_exactly) {
     const std::size_t start = watcher->count();
     std::unique_ptr<service_process> started =
         late_service ? std::move(late_service)
-                     : std::make_unique<service_process>(broker, c.config, c.scenario);
+                     : std::make_unique<service_process>(broker.port, config, c.scenario);
     service_process& service = *started;
-    ASSERT_TRUE(watcher->wait_for("tavoctl/bridge/availability", "online"));
+    // A broker that comes late is used within about 2 s of it listening.
+    ASSERT_TRUE(watcher->wait_for("tavoctl/bridge/availability", "online",
+                                  c.end == ending::broker_late ? reconnect_bound : answer_bound));
     for (const std::string& id : c.ids) {
         ASSERT_TRUE(watcher->wait_for("tavoctl/" + id + "/availability", "online")) << id;
     }
@@ -401,22 +549,29 @@ TEST_P(mqtt_service, behaves_exactly) {
 
     // With a hold, the first command of each output (BASE/ID/N) goes first,
     // and the rest once each of those waits for the hold: they queue behind.
+    // Each goes as an MQTT 5 request where the row has a response topic,
+    // with correlation data c0, c1... in the row's order.
     std::unique_ptr<output_holder> holder;
     if (c.held_until > 0) {
         holder = std::make_unique<output_holder>(service.device_file());
     }
+    const auto send = [&](std::size_t i) {
+        watcher->publish(c.commands[i].first, c.commands[i].second, false, c.response_topic,
+                         "c" + std::to_string(i));
+    };
     std::set<std::string> outputs;
-    messages later;
-    for (const auto& [topic, payload] : c.commands) {
+    std::vector<std::size_t> later;
+    for (std::size_t i = 0; i < c.commands.size(); ++i) {
+        const std::string& topic = c.commands[i].first;
         if (outputs.insert(topic.substr(0, topic.find('/', topic.find('/') + 1) + 2)).second || !holder) {
-            watcher->publish(topic, payload);
+            send(i);
         } else {
-            later.emplace_back(topic, payload);
+            later.push_back(i);
         }
     }
     EXPECT_TRUE(!holder || service.waiting_for_the_hold(outputs.size()));
-    for (const auto& [topic, payload] : later) {
-        watcher->publish(topic, payload);
+    for (const std::size_t i : later) {
+        send(i);
     }
     if (!c.forget.empty()) {
         const process_result forgot = service.run({"--forget", c.forget});
@@ -443,6 +598,12 @@ TEST_P(mqtt_service, behaves_exactly) {
         holder.reset();
     }
     results_in(c.results.size());
+    watcher->wait_until([&](const std::vector<seen_message>& seen) {
+        return c.replies.empty() ||
+               static_cast<std::size_t>(std::count_if(seen.begin(), seen.end(), [&](const seen_message& m) {
+                   return m.topic == c.response_topic;
+               })) >= c.replies.size();
+    });
     std::vector<seen_message> result_messages = watcher->on("/result", start, false);
     std::stable_sort(result_messages.begin(), result_messages.end(),
                      [](const seen_message& a, const seen_message& b) { return a.topic < b.topic; });
@@ -451,12 +612,21 @@ TEST_P(mqtt_service, behaves_exactly) {
         results.push_back(m.payload);
     }
     EXPECT_EQ(results, c.results);
+    if (!c.response_topic.empty()) {
+        std::vector<std::string> replies;
+        for (const seen_message& m : watcher->on(c.response_topic)) {
+            replies.push_back(m.payload + " " + m.correlation);
+        }
+        EXPECT_EQ(replies, c.replies);
+    }
 
-    if (c.end == ending::broker_restart) {
+    if (c.end == ending::broker_restart || c.end == ending::broker_killed) {
         watcher.reset();
-        broker.stop();
+        broker.stop(c.end == ending::broker_killed ? SIGKILL : SIGTERM);
+        // Gone long enough to be tried and found absent.
+        EXPECT_TRUE(service.says("Connection refused"));
         broker.start();
-        watcher = std::make_unique<observer>(broker.port);
+        watcher = std::make_unique<observer>(broker.plain_port);
         // The service reconnects on its own, and says it all again.
         EXPECT_TRUE(watcher->wait_for("tavoctl/bridge/availability", "online"));
         EXPECT_TRUE(watcher->wait_until([](const std::vector<seen_message>& seen) {
@@ -471,7 +641,7 @@ TEST_P(mqtt_service, behaves_exactly) {
                 watcher->wait_for(topic, payload);  // published by now, if ever
             }
         }
-        observer late(broker.port);
+        observer late(broker.plain_port);
         const std::map<std::string, std::string> kept = late.retained();
         for (const auto& [topic, payload] : c.kept) {
             EXPECT_EQ(kept.count(topic) != 0 ? kept.at(topic) : "<none>", payload) << topic;
@@ -489,11 +659,20 @@ TEST_P(mqtt_service, behaves_exactly) {
         << "a result after offline";
     EXPECT_EQ(ended.status, c.end == ending::kill ? -1 : 0) << ended.err;
     EXPECT_EQ(by_output(service.reports()), by_output(c.reports));
+    if (!c.said.empty()) {
+        std::vector<std::string> said;
+        for (const std::string& line : c.said) {
+            said.push_back(filled(line, {{"{port}", std::to_string(broker.port)}}));
+        }
+        EXPECT_EQ(service.said(), said);
+    }
 }
 
-std::string case_name(const testing::TestParamInfo<mqtt_case>& param_info) {
+template <typename Case>
+std::string case_name_of(const testing::TestParamInfo<Case>& param_info) {
     return param_info.param.name;
 }
+const auto case_name = case_name_of<mqtt_case>;
 
 }  // namespace
 
@@ -586,7 +765,16 @@ INSTANTIATE_TEST_SUITE_P(
                     mqtt_case{"setup_upload",
                               {{base + "1/setup/set", "SETUP"}},
                               {frame_text(0, setup_a1), frame_text(0, setup_b1)},
-                              {ok}}),
+                              {ok}},
+                    // An MQTT 5 client's command is answered on its Response Topic
+                    // too, with its Correlation Data; an MQTT 3.1.1 client's on the
+                    // result topic alone (every other row).
+                    mqtt_case{.name = "mqtt5_answer_on_the_response_topic",
+                              .commands = {{base + "0/key/set", "XYZ"}, {base + "0/key/set", "1"}},
+                              .reports = {cmd(0, 0x0001)},
+                              .results = {failed("Invalid command code: 'XYZ'"), ok},
+                              .response_topic = "scripts/answers",
+                              .replies = {failed("Invalid command code: 'XYZ'") + " c0", ok + " c1"}}),
     case_name);
 
 INSTANTIATE_TEST_SUITE_P(
@@ -626,35 +814,51 @@ INSTANTIATE_TEST_SUITE_P(
                               "stale_after = 1\n"}),
     case_name);
 
-INSTANTIATE_TEST_SUITE_P(endings, mqtt_service,
-                         testing::Values(
-                             // 'Backup' still goes after the pause, then the service says offline.
-                             mqtt_case{"sigterm_in_the_pause",
-                                       {{base + "0/channel/set", "12"}},
-                                       channel_reports(0, 0x0000, "12"),
-                                       {ok},
-                                       "",
-                                       {},
-                                       ending::term_in_pause},
-                             mqtt_case{"killed_the_will_says_offline", {}, {}, {}, "", {}, ending::kill},
-                             mqtt_case{"broker_restarted",
-                                       {},
-                                       {},
-                                       {},
-                                       "",
-                                       {},
-                                       ending::broker_restart,
-                                       {{"tavoctl/bridge/availability", "online"},
-                                        {base + "availability", "online"}}},
-                             // Absent at the start, the broker is tried again until it comes.
-                             mqtt_case{"broker_absent_at_the_start",
-                                       {{base + "0/key/set", "5"}},
-                                       {cmd(0, 0x0005)},
-                                       {ok},
-                                       "",
-                                       {},
-                                       ending::broker_late}),
-                         case_name);
+INSTANTIATE_TEST_SUITE_P(
+    endings, mqtt_service,
+    testing::Values(
+        // 'Backup' still goes after the pause, then the service says offline.
+        mqtt_case{"sigterm_in_the_pause",
+                  {{base + "0/channel/set", "12"}},
+                  channel_reports(0, 0x0000, "12"),
+                  {ok},
+                  "",
+                  {},
+                  ending::term_in_pause},
+        mqtt_case{"killed_the_will_says_offline", {}, {}, {}, "", {}, ending::kill},
+        mqtt_case{.name = "broker_restarted",
+                  .end = ending::broker_restart,
+                  .kept = {{"tavoctl/bridge/availability", "online"}, {base + "availability", "online"}},
+                  .said = {"connected to 127.0.0.1:{port}", "lost 127.0.0.1:{port}: the connection was lost",
+                           "lost 127.0.0.1:{port}: Connection refused", "connected to 127.0.0.1:{port}"}},
+        // Absent at the start, the broker is tried again until it comes.
+        mqtt_case{.name = "broker_absent_at_the_start",
+                  .commands = {{base + "0/key/set", "5"}},
+                  .reports = {cmd(0, 0x0005)},
+                  .results = {ok},
+                  .end = ending::broker_late,
+                  .said = {"cannot connect to 127.0.0.1:{port}: Connection refused",
+                           "connected to 127.0.0.1:{port}"}},
+        // Over TLS (README's line, its comment included), a broker killed
+        // without a word: the service comes back all the same.
+        mqtt_case{.name = "tls_broker_killed",
+                  .config = "tls_ca_file = {certs}/server1.crt   # TLS; port = 8883\n",
+                  .end = ending::broker_killed,
+                  .tls = 1,
+                  .said = {"connected to 127.0.0.1:{port}", "lost 127.0.0.1:{port}: the connection was lost",
+                           "lost 127.0.0.1:{port}: Connection refused", "connected to 127.0.0.1:{port}"}},
+        // A certificate the CA does not vouch for: said once however often
+        // tried, and tried until the broker has one it does.
+        mqtt_case{.name = "tls_ca_that_does_not_match",
+                  .commands = {{base + "0/key/set", "5"}},
+                  .reports = {cmd(0, 0x0005)},
+                  .results = {ok},
+                  .config = "tls_ca_file = {certs}/server2.crt\n",
+                  .end = ending::broker_late,
+                  .tls = 1,
+                  .said = {"cannot connect to 127.0.0.1:{port}: certificate verify failed",
+                           "connected to 127.0.0.1:{port}"}}),
+    case_name);
 
 // A key's name in any letter case, one line end dropped (mosquitto_pub -l
 // and -s add one); anything more than a command refused. A result is an
@@ -847,14 +1051,14 @@ const std::vector<discovery_field> discovery_fields = {
 
 TEST(mqtt_discovery, configs_say_what_home_assistant_reads) {
     broker_process broker;
-    observer watcher(broker.port);
-    service_process service(broker, "", controller + "device 6666:f100 port=1-3\n");
-    service_process second_host(broker, "base_topic = home/tv\nclient_id = second\n");
+    observer watcher(broker.plain_port);
+    service_process service(broker.port, "", controller + "device 6666:f100 port=1-3\n");
+    service_process second_host(broker.port, "base_topic = home/tv\nclient_id = second\n");
     ASSERT_TRUE(watcher.wait_until([](const std::vector<seen_message>& seen) {
         return std::count_if(seen.begin(), seen.end(),
                              [](const seen_message& m) { return m.topic.ends_with("/config"); }) >= 32;
     }));
-    observer late(broker.port);
+    observer late(broker.plain_port);
     const std::map<std::string, std::string> kept = late.retained();
     for (const discovery_field& field : discovery_fields) {
         const std::string topic = "homeassistant/" + field.config + "/config";
@@ -867,6 +1071,117 @@ TEST(mqtt_discovery, configs_say_what_home_assistant_reads) {
         running->signal(SIGTERM);
         EXPECT_EQ(running->finish().status, 0);
     }
+}
+
+struct configuration_case {
+    const char* name;
+    std::string config;     // after host and port, lines 1 and 2 ({dir}: see service_process)
+    std::string first;      // the first line it says ({dir} likewise)
+    int status = 1;         // 0: it runs on, connects, and ends on SIGTERM
+    std::string path = {};  // --config, where not that file
+};
+
+void PrintTo(const configuration_case& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class mqtt_configuration : public testing::TestWithParam<configuration_case> {};
+
+// Whatever is wrong is said in one line, and the service ends before it
+// connects; what is only unwise is said, and the service runs.
+TEST_P(mqtt_configuration, is_read_whole_before_connecting) {
+    const configuration_case& c = GetParam();
+    broker_process broker;
+    service_process service(broker.port, c.config, controller, c.path);
+    if (c.status == 0) {
+        EXPECT_TRUE(service.says("connected to"));
+        service.signal(SIGTERM);
+    }
+    const process_result ended = service.finish();
+    EXPECT_EQ(ended.status, c.status);
+    const std::string first = filled(c.first, {{"{dir}", service.dir}}) + "\n";
+    EXPECT_EQ(c.status == 0 ? ended.err.substr(0, first.size()) : ended.err, first);
+}
+
+const std::string at = "tavoctl-mqtt: {dir}/mqtt.conf:";
+
+INSTANTIATE_TEST_SUITE_P(
+    files, mqtt_configuration,
+    testing::Values(
+        configuration_case{"tls_ca_file_missing", "tls_ca_file = {dir}/ca.crt\n",
+                           at + "3: tls_ca_file: cannot read '{dir}/ca.crt': No such file or directory"},
+        configuration_case{"tls_ca_file_a_directory", "tls_ca_file = {dir}   # TLS\n",
+                           at + "3: tls_ca_file: cannot read '{dir}': Is a directory"},
+        configuration_case{"password_file_missing", "username = u\npassword_file = {dir}/nowhere\n",
+                           at + "4: password_file: cannot read '{dir}/nowhere': No such file or directory"},
+        configuration_case{"password_file_without_username", "password_file = {dir}/password\n",
+                           at + "3: password_file is given without username"},
+        configuration_case{
+            "password_file_others_can_read", "username = u\npassword_file = {dir}/password_for_all\n",
+            at + "4: warning: password_file '{dir}/password_for_all' can be read by every user " +
+                "(chmod o-r it)",
+            0},
+        configuration_case{"key_given_twice", "port = 1883\n",
+                           at + "3: 'port' is given twice (first on line 2)"},
+        configuration_case{"key_given_twice_for_a_controller", "[TV1]\ngap = 10\ngap = 20\n",
+                           at + "5: 'gap' is given twice (first on line 4)"},
+        configuration_case{"controller_given_twice", "[TV1]\ngap = 10\n[TV2]\n[TV1]\n",
+                           at + "6: [TV1] is given twice (first on line 3)"},
+        configuration_case{"config_a_directory", "", "tavoctl-mqtt: cannot read {dir}: Is a directory", 1,
+                           "{dir}"}),
+    case_name_of<configuration_case>);
+
+// A broker from mosquitto 2.0.15 on tells a client whose client id another
+// has taken (MQTT 5's DISCONNECT, reason 0x8E); Debian 12's just closes the
+// connection. This one answers the first CONNECT on `listener` so.
+void take_over_client_id(int listener) {
+    pollfd waiting{listener, POLLIN, 0};
+    const int fd = poll(&waiting, 1, 45000) == 1 ? accept(listener, nullptr, nullptr) : -1;
+    const timeval bound{45, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
+    char got[512];
+    const char answer[] = {
+        0x20, 0x03, 0x00, 0x00, 0x00, static_cast<char>(0xE0), 0x02, static_cast<char>(0x8E), 0x00};
+    if (recv(fd, got, sizeof got, 0) > 0) {  // the CONNECT, written at once
+        send(fd, answer, sizeof answer, MSG_NOSIGNAL);
+    }
+    // Until the client has closed its end: what it sent meanwhile is read,
+    // so that the close is no reset that could lose the DISCONNECT.
+    shutdown(fd, SHUT_WR);
+    while (recv(fd, got, sizeof got, 0) > 0) {
+    }
+    close(fd);
+}
+
+// The client id is the service's own on each machine and base topic, and
+// one taken by another client is said to be.
+TEST(mqtt_client_id, is_one_per_machine_and_base_topic) {
+    std::vector<std::string> ids;
+    for (const char* config :
+         {"", "base_topic = upstairs\n", "client_id = kitchen#1   # a # after white space\n"}) {
+        int listener = -1;
+        const int port = free_loopback_port(&listener);
+        service_process service(port, config);
+        take_over_client_id(listener);
+        close(listener);
+        EXPECT_TRUE(service.says("taken over"));
+        service.signal(SIGTERM);
+        const process_result ended = service.finish();
+        EXPECT_EQ(ended.status, 0) << ended.err;
+        const std::vector<std::string> said = service.said();
+        const std::string broker = "127.0.0.1:" + std::to_string(port);
+        std::smatch id;
+        ASSERT_EQ(said.size(), 2U) << ended.err;
+        EXPECT_EQ(said[0], "connected to " + broker);
+        ASSERT_TRUE(std::regex_match(
+            said[1], id, std::regex("lost " + broker + ": client id (.+) taken over by another client")));
+        ids.push_back(id[1]);
+    }
+    const std::regex made("tavoctl[0-9a-f]{16}");
+    EXPECT_TRUE(std::regex_match(ids[0], made)) << ids[0];
+    EXPECT_TRUE(std::regex_match(ids[1], made)) << ids[1];
+    EXPECT_NE(ids[0], ids[1]);
+    EXPECT_EQ(ids[2], "kitchen#1");
 }
 
 }  // namespace

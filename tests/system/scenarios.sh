@@ -538,3 +538,16 @@ stdout "2 while stopped: online" "2 after the start: offline" '{"ok":true}'
 stderr "tavoctl/1/0/key/set: sent 0003; ok"
 reports ctl0 "$(cmd 0 0003)"
 reports ctl1 "$(cmd 0 0001)"
+
+# Over TLS, the broker killed with SIGKILL (a crash, an OOM kill) after a
+# first key and started again at once: the service finds it again by
+# itself, says it is online on the new broker, and the next key goes. (The
+# new broker refuses, and then has nothing retained, until it is up and the
+# service is back: the client's own complaints meanwhile go nowhere.)
+mqtt_scenario mqtt_tls_broker_killed "ctl0" \
+  "$(rr 1 0 key 1) && kill -9 \$(cat /run/tavoctl-mqtt/broker.pid) && sh /run/tavoctl-mqtt/broker && tries=0; \
+until [ \"\$(mosquitto_sub -h 127.0.0.1 -t tavoctl/bridge/availability -C 1 -W 1 2>/dev/null)\" = online ] || \
+[ \$tries -gt 100 ]; do tries=\$((tries + 1)); sleep 0.2; done; $(rr 1 0 key 2)" --tls
+stdout '{"ok":true}' '{"ok":true}'
+stderr "tavoctl/1/0/key/set: sent 0001; ok" "tavoctl/1/0/key/set: sent 0002; ok"
+reports ctl0 "$(cmd 0 0001)" "$(cmd 0 0002)"
