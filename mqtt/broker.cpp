@@ -197,14 +197,44 @@ void broker_link::run() {
         guarded([&] {
             int error_number = 0;
             const int failure = attempt(&error_number);
-            if (!stopping()) {
-                failed(reason_of(failure, error_number));
-                pause_ = next_pause();
+            if (stopping()) {
+                return;
             }
+            if (fall_back_to_mqtt311()) {
+                pause_ = std::chrono::milliseconds(0);
+                return;
+            }
+            failed(reason_of(failure, error_number));
+            pause_ = next_pause();
         });
         std::unique_lock<std::mutex> guard(lock_);
         changed_.wait_for(guard, pause_, [this] { return stopping_; });
     }
+}
+
+// A broker that speaks MQTT 3.1.1 alone refuses a client that asks for 5:
+// the service speaks 3.1.1 to it from then on, and only its commands'
+// Response Topics, which 3.1.1 has not, go unanswered. Returns whether it
+// has just fallen back.
+bool broker_link::fall_back_to_mqtt311() {
+    {
+        const std::lock_guard<std::mutex> guard(lock_);
+        if (!mqtt5_refused_ || speaks_mqtt311_) {
+            return false;
+        }
+    }
+    const int code = mosquitto_int_option(client_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+    if (code != MOSQ_ERR_SUCCESS) {
+        return false;
+    }
+    speaks_mqtt311_ = true;
+    log_line(broker_name() + " speaks MQTT 3.1.1, not 5: the service speaks 3.1.1 to it");
+    return true;
+}
+
+std::string broker_link::broker_name() const {
+    const std::string where = host_.find(':') != std::string::npos ? "[" + host_ + "]" : host_;
+    return where + ":" + std::to_string(port_);
 }
 
 std::chrono::milliseconds broker_link::next_pause() {
@@ -349,9 +379,7 @@ void broker_link::failed(const std::string& reason) {
         return;
     }
     failing_since_ = reason;
-    const std::string where = host_.find(':') != std::string::npos ? "[" + host_ + "]" : host_;
-    log_line((ever_connected_ ? "lost " : "cannot connect to ") + where + ":" + std::to_string(port_) + ": " +
-             reason);
+    log_line((ever_connected_ ? "lost " : "cannot connect to ") + broker_name() + ": " + reason);
 }
 
 void broker_link::publish(const std::string& topic, std::string_view payload, bool retain) {
@@ -425,6 +453,7 @@ void broker_link::on_connect(mosquitto* client, void* self, int code, int /*flag
         if (code != 0) {
             const std::lock_guard<std::mutex> guard(link->lock_);
             link->refused_ = mosquitto_reason_string(code);
+            link->mqtt5_refused_ = code == MQTT_RC_UNSUPPORTED_PROTOCOL_VERSION;
             return;
         }
         for (const std::string& filter : link->subscriptions_) {
@@ -441,9 +470,7 @@ void broker_link::on_connect(mosquitto* client, void* self, int code, int /*flag
         }
         link->ever_connected_ = true;
         link->failing_since_.clear();
-        const std::string where =
-            link->host_.find(':') != std::string::npos ? "[" + link->host_ + "]" : link->host_;
-        log_line("connected to " + where + ":" + std::to_string(link->port_));
+        log_line("connected to " + link->broker_name());
         link->events_.connected();
     });
 }

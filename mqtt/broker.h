@@ -66,6 +66,8 @@ class broker_link {
     int attempt(int* error_number);
     int tcp_outcome(int hint);
     std::chrono::milliseconds next_pause();
+    bool fall_back_to_mqtt311();
+    std::string broker_name() const;
     bool stopping();
     void failed(const std::string& reason);
     std::string reason_of(int code, int error_number);
@@ -89,7 +91,8 @@ class broker_link {
     std::thread thread_;
 
     // The network thread's own: what it has said, and how long it waits.
-    bool named_ = false;  // the broker's name and port given to libmosquitto
+    bool named_ = false;           // the broker's name and port given to libmosquitto
+    bool speaks_mqtt311_ = false;  // the client asks for 3.1.1, since the broker refused 5
     bool ever_connected_ = false;
     std::string failing_since_;  // the reason last logged; empty once connected
     std::chrono::milliseconds pause_{0};
@@ -100,8 +103,11 @@ class broker_link {
     // state that stop() waits on: under lock_.
     std::mutex lock_;
     std::condition_variable changed_;
-    std::string refused_;          // the broker's reason in its CONNACK or DISCONNECT
-    bool taken_over_ = false;      // the broker said another client took the client id
+    std::string refused_;      // the broker's reason in its CONNACK or DISCONNECT
+    bool taken_over_ = false;  // the broker said another client took the client id
+    // The broker refused MQTT 5: it speaks 3.1.1 alone, which the next
+    // attempt (and every one after it) speaks instead.
+    bool mqtt5_refused_ = false;
     bool had_connection_ = false;  // the broker took the attempt's CONNECT
     std::chrono::steady_clock::time_point connected_at_;
     std::string tls_error_;  // OpenSSL's reason, as libmosquitto logs it

@@ -1131,27 +1131,39 @@ INSTANTIATE_TEST_SUITE_P(
                            "{dir}"}),
     case_name_of<configuration_case>);
 
-// A broker from mosquitto 2.0.15 on tells a client whose client id another
-// has taken (MQTT 5's DISCONNECT, reason 0x8E); Debian 12's just closes the
-// connection. This one answers the first CONNECT on `listener` so.
-void take_over_client_id(int listener) {
+// A scripted broker: answers the next CONNECT on `listener` with `answer`,
+// then reads what the client sends until it closes its end, so that the
+// close is no reset that could lose the answer. Returns the protocol level
+// the CONNECT asked for (4: MQTT 3.1.1, 5: MQTT 5), or -1.
+int answer_connect(int listener, const std::vector<unsigned char>& answer) {
     pollfd waiting{listener, POLLIN, 0};
     const int fd = poll(&waiting, 1, 45000) == 1 ? accept(listener, nullptr, nullptr) : -1;
     const timeval bound{45, 0};
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
-    char got[512];
-    const char answer[] = {
-        0x20, 0x03, 0x00, 0x00, 0x00, static_cast<char>(0xE0), 0x02, static_cast<char>(0x8E), 0x00};
-    if (recv(fd, got, sizeof got, 0) > 0) {  // the CONNECT, written at once
-        send(fd, answer, sizeof answer, MSG_NOSIGNAL);
+    unsigned char got[512];
+    int level = -1;
+    const ssize_t size = recv(fd, got, sizeof got, 0);  // the CONNECT, written at once
+    if (size > 0) {
+        // Its type, its length in 1 to 4 bytes, then "\0\4MQTT" and the level.
+        std::size_t next = 1;
+        while (next < 5 && (got[next] & 0x80U) != 0) {
+            ++next;
+        }
+        next += 7;
+        level = next < static_cast<std::size_t>(size) ? got[next] : -1;
+        send(fd, answer.data(), answer.size(), MSG_NOSIGNAL);
     }
-    // Until the client has closed its end: what it sent meanwhile is read,
-    // so that the close is no reset that could lose the DISCONNECT.
     shutdown(fd, SHUT_WR);
     while (recv(fd, got, sizeof got, 0) > 0) {
     }
     close(fd);
+    return level;
 }
+
+// MQTT 5's CONNACK, then its DISCONNECT with reason 0x8E: another client
+// took the client id. A broker from mosquitto 2.0.15 on says so; Debian
+// 12's just closes the connection.
+const std::vector<unsigned char> taken_over = {0x20, 0x03, 0x00, 0x00, 0x00, 0xE0, 0x02, 0x8E, 0x00};
 
 // The client id is the service's own on each machine and base topic, and
 // one taken by another client is said to be.
@@ -1162,7 +1174,7 @@ TEST(mqtt_client_id, is_one_per_machine_and_base_topic) {
         int listener = -1;
         const int port = free_loopback_port(&listener);
         service_process service(port, config);
-        take_over_client_id(listener);
+        EXPECT_EQ(answer_connect(listener, taken_over), 5);
         close(listener);
         EXPECT_TRUE(service.says("taken over"));
         service.signal(SIGTERM);
@@ -1182,6 +1194,26 @@ TEST(mqtt_client_id, is_one_per_machine_and_base_topic) {
     EXPECT_TRUE(std::regex_match(ids[1], made)) << ids[1];
     EXPECT_NE(ids[0], ids[1]);
     EXPECT_EQ(ids[2], "kitchen#1");
+}
+
+// A broker that speaks MQTT 3.1.1 alone refuses 5 (with 3.1.1's CONNACK,
+// "unacceptable protocol version"): the service speaks 3.1.1 to it.
+TEST(mqtt_protocol, is_3_1_1_where_the_broker_has_no_5) {
+    int listener = -1;
+    const int port = free_loopback_port(&listener);
+    service_process service(port, "");
+    EXPECT_EQ(answer_connect(listener, {0x20, 0x02, 0x00, 0x01}), 5);
+    EXPECT_EQ(answer_connect(listener, {0x20, 0x02, 0x00, 0x00}), 4);
+    close(listener);
+    EXPECT_TRUE(service.says("connected to"));
+    service.signal(SIGTERM);
+    const process_result ended = service.finish();
+    const std::string broker = "127.0.0.1:" + std::to_string(port);
+    EXPECT_NE(
+        ended.err.find(broker + " speaks MQTT 3.1.1, not 5: the service speaks 3.1.1 to it\nconnected to " +
+                       broker + "\n"),
+        std::string::npos)
+        << ended.err;
 }
 
 }  // namespace
