@@ -130,6 +130,18 @@ std::string default_client_id(const std::string& base_topic, const char* machine
     return id;
 }
 
+int set_credentials(mosquitto* client, const service_config& config) {
+    int code = MOSQ_ERR_SUCCESS;
+    if (!config.username.empty() || !config.password.empty()) {
+        code = mosquitto_username_pw_set(client, config.username.empty() ? nullptr : config.username.c_str(),
+                                         config.password.empty() ? nullptr : config.password.c_str());
+    }
+    if (code == MOSQ_ERR_SUCCESS && !config.tls_ca_file.empty()) {
+        code = mosquitto_tls_set(client, config.tls_ca_file.c_str(), nullptr, nullptr, nullptr, nullptr);
+    }
+    return code;
+}
+
 broker_link::~broker_link() {
     stop();
 }
@@ -165,12 +177,8 @@ int broker_link::start(const service_config& config, const std::string& will_top
     if (code == MOSQ_ERR_SUCCESS) {
         code = mosquitto_will_set(client_, will_topic_.c_str(), 7, "offline", 1, true);
     }
-    if (code == MOSQ_ERR_SUCCESS && (!config.username.empty() || !config.password.empty())) {
-        code = mosquitto_username_pw_set(client_, config.username.empty() ? nullptr : config.username.c_str(),
-                                         config.password.empty() ? nullptr : config.password.c_str());
-    }
-    if (code == MOSQ_ERR_SUCCESS && !config.tls_ca_file.empty()) {
-        code = mosquitto_tls_set(client_, config.tls_ca_file.c_str(), nullptr, nullptr, nullptr, nullptr);
+    if (code == MOSQ_ERR_SUCCESS) {
+        code = set_credentials(client_, config);
     }
     if (code != MOSQ_ERR_SUCCESS) {
         *error = std::string("cannot set up the MQTT client: ") + mosquitto_strerror(code);

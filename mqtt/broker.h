@@ -34,6 +34,9 @@ struct broker_events {
 // the host name where it has none) and `base_topic`.
 std::string default_client_id(const std::string& base_topic, const char* machine_id_path = "/etc/machine-id");
 
+// The configuration's credentials and TLS for `client`: a libmosquitto code.
+int set_credentials(mosquitto* client, const service_config& config);
+
 class broker_link {
   public:
     broker_link() = default;

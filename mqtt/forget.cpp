@@ -11,6 +11,7 @@
 #include <set>
 #include <vector>
 
+#include "broker.h"
 #include "discovery.h"
 #include "result.h"
 #include "topics.h"
@@ -89,14 +90,7 @@ std::string code_text(int code) {
 
 int forget_with(mosquitto* client, forget_state* state, const service_config& config, const std::string& id) {
     const std::string broker = config.host + ":" + std::to_string(config.port);
-    int code = MOSQ_ERR_SUCCESS;
-    if (!config.username.empty() || !config.password.empty()) {
-        code = mosquitto_username_pw_set(client, config.username.empty() ? nullptr : config.username.c_str(),
-                                         config.password.empty() ? nullptr : config.password.c_str());
-    }
-    if (code == MOSQ_ERR_SUCCESS && !config.tls_ca_file.empty()) {
-        code = mosquitto_tls_set(client, config.tls_ca_file.c_str(), nullptr, nullptr, nullptr, nullptr);
-    }
+    int code = set_credentials(client, config);
     if (code == MOSQ_ERR_SUCCESS) {
         code = mosquitto_connect(client, config.host.c_str(), config.port, keepalive_s);
     }

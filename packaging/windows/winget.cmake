@@ -2,7 +2,7 @@
 # winget-pkgs' multi-file layout) into OUTPUT_DIR, with the MSI's SHA-256 and
 # its ProductCode as the MSI itself says.
 # Run as cmake -P with -D for MSI, MSIINFO, VERSION, INSTALLER_URL,
-# UPGRADE_CODE_FROM (the .wxs), TEMPLATES and OUTPUT_DIR.
+# TEMPLATES and OUTPUT_DIR.
 
 file(SHA256 ${MSI} installer_sha256)
 string(TOUPPER ${installer_sha256} installer_sha256)
