@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "channel.h"
+#include "change_channel.h"
 #include "list.h"
 #include "options.h"
 #include "platform.h"

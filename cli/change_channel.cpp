@@ -1,4 +1,4 @@
-#include "channel.h"
+#include "change_channel.h"
 
 #include <cstdint>
 #include <cstdio>
